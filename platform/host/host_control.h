@@ -1,0 +1,153 @@
+// Programming and inspecting the host stand-in platform from a test. The
+// stand-ins keep the rules the callers rely on (key names ignore case,
+// enumeration order is stable, buffers that do not fit fail, handles must be
+// closed once) and abort on any use they do not model.
+#ifndef PALVENOR_HOST_CONTROL_H
+#define PALVENOR_HOST_CONTROL_H
+
+#include "platform.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+typedef std::u16string HostText;
+
+// Platform calls that are counted and can be made to fail.
+enum HostCall {
+    HOST_LOCAL_ALLOC,
+    HOST_REG_OPEN_KEY,
+    HOST_REG_QUERY_VALUE,
+    HOST_REG_SET_VALUE,
+    HOST_REG_QUERY_INFO,
+    HOST_REG_ENUM_KEY,
+    HOST_REG_FLUSH,
+    HOST_FIND_FIRST_STORE,
+    HOST_FIND_NEXT_STORE,
+    HOST_FIND_FIRST_DEVICE,
+    HOST_CREATE_FILE,
+    HOST_DEVICE_IO_CONTROL,
+    HOST_LOAD_STRING,
+    HOST_FIND_RESOURCE,
+    HOST_LOAD_RESOURCE,
+    HOST_CREATE_DIALOG,
+    HOST_CALL_KINDS
+};
+
+// Back to an empty machine: no keys, stores, bus, windows, boxes, hooks or
+// injected faults. Resources loaded with HostLoadResourceFile stay.
+void HostReset(void);
+
+int HostCallCount(HostCall kind);
+// The nth call of kind from now on (1 is the next one) fails; 0 disarms.
+void HostFailCall(HostCall kind, int nth);
+int HostInjectedFailures(void);
+// Every injected failure passes through here: a place for a breakpoint.
+void HostInjectedFailure(HostCall kind);
+
+// What the system did, in order, in words: "RegSetValueExW DeviceName",
+// "RegFlushKey HKEY_LOCAL_MACHINE", "Sleep 100", "DeviceIoControl 0x00220010",
+// "MessageBoxW Palvenor Error", ...
+const std::vector<std::string>& HostEvents(void);
+
+// Heap.
+size_t HostLiveBlocks(void);
+size_t HostLiveBytes(void);
+size_t HostBlockBytes(const void* block); // 0 when it is no live block
+
+// Registry. Paths are relative to root, with backslashes.
+void HostRegCreateKey(HKEY root, const HostText& path);
+void HostRegSetValue(HKEY root, const HostText& path, const HostText& name, DWORD type, const void* data,
+                     size_t bytes);
+void HostRegSetString(HKEY root, const HostText& path, const HostText& name, const HostText& text);
+bool HostRegGetValue(HKEY root, const HostText& path, const HostText& name, DWORD* type, std::vector<BYTE>* data);
+bool HostRegDeleteKey(HKEY root, const HostText& path);
+bool HostRegKeyExists(HKEY root, const HostText& path);
+int HostOpenKeys(void);
+// A faulty registry that, for a subkey name that does not fit, writes what
+// fits without a terminator and reports success with the full length.
+void HostRegTruncateLongNames(bool truncate);
+
+// Storage manager.
+void HostSetStores(const std::vector<STOREINFO>& stores);
+// Called as each store search opens (1 for the first), before it reads the stores.
+void HostOnStoreSearch(std::function<void(int search)> hook);
+int HostOpenStoreSearches(void);
+
+// Device manager and USB function bus driver. The bus accepts a request
+// that names, terminated within the 256-byte slot, a subkey of the
+// client-drivers key.
+void HostSetBus(const HostText& busName);
+void HostRemoveBus(void);
+void HostSetBusRefuses(bool refuses);
+struct HostBusRequest {
+    DWORD code;
+    std::vector<BYTE> input;
+    bool hasOutput;
+    DWORD outputBytes;
+    bool hasBytesReturned;
+    bool hasOverlapped;
+};
+const std::vector<HostBusRequest>& HostBusRequests(void);
+HostText HostCurrentClient(void);
+int HostOpenHandles(void);
+
+// Resources: a .res file as the resource compiler writes it.
+bool HostLoadResourceFile(const char* path);
+HINSTANCE HostModuleInstance(void);
+const std::vector<BYTE>* HostFindResource(WORD type, WORD name);
+struct HostDialogItem {
+    DWORD style;
+    DWORD exStyle;
+    short x, y, cx, cy;
+    WORD id;
+    HostText className;
+    HostText text;
+};
+struct HostDialogTemplate {
+    DWORD style;
+    DWORD exStyle;
+    short x, y, cx, cy;
+    HostText menu;
+    HostText className;
+    HostText caption;
+    WORD pointSize;
+    HostText font;
+    std::vector<HostDialogItem> items;
+};
+bool HostParseDialogTemplate(const std::vector<BYTE>& bytes, HostDialogTemplate* parsed);
+
+// Windows.
+HWND HostCreateWindow(const HostText& className, const HostText& title); // another program's window
+HostText HostWindowClass(HWND window);
+HostText HostWindowText(HWND window);
+bool HostIsVisible(HWND window);
+std::vector<HostText> HostListItems(HWND listBox);
+int HostListSelection(HWND listBox);
+HWND HostForegroundWindow(void);
+ULONG_PTR HostForegroundHandleValue(void); // as passed, low bit included
+INITCOMMONCONTROLSEX HostCommonControls(void);
+int HostQuitMessages(void);
+
+struct HostMessageBox {
+    HWND owner;
+    HostText text;
+    HostText caption;
+    UINT style;
+};
+const std::vector<HostMessageBox>& HostMessageBoxes(void);
+// Runs while a message box is up, as the person in front of it.
+void HostOnMessageBox(std::function<void(const HostMessageBox& box)> hook);
+// Runs when the message loop finds its queue empty; it must queue something.
+void HostOnIdle(std::function<void()> hook);
+
+// A person's actions. Clicks and the close box act at once; keys go through
+// the dialog's keyboard handling at once (HostPressKey) or are queued for the
+// message loop (HostPostKey).
+void HostClickButton(HWND dialog, int id);
+void HostChooseEntry(HWND dialog, int listId, int index);
+void HostClickCloseBox(HWND dialog);
+void HostPressKey(HWND dialog, UINT virtualKey);
+void HostPostKey(HWND dialog, UINT virtualKey);
+
+#endif

@@ -1,0 +1,248 @@
+// The storage manager, device manager and USB function bus driver stand-ins.
+#include "host_internal.h"
+
+#include <map>
+
+#include "settings/registry_settings.h"
+
+namespace {
+
+struct StoreSearch {
+    std::vector<STOREINFO> stores; // as they were when the search opened
+    size_t next;
+};
+
+enum HandleKind { DEVICE_SEARCH, BUS_DEVICE };
+
+std::vector<STOREINFO> g_stores;
+std::function<void(int)> g_onStoreSearch;
+int g_storeSearches;
+std::map<HANDLE, StoreSearch> g_storeSearchHandles;
+
+bool g_busPresent;
+HostText g_busName;
+bool g_busRefuses;
+HostText g_currentClient;
+std::vector<HostBusRequest> g_requests;
+std::map<HANDLE, HandleKind> g_handles;
+uintptr_t g_nextHandle;
+
+// The bus driver's interface, E2BDC372-598F-4619-BC50-54B3F7848D35.
+const GUID BUS_INTERFACE = {0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
+
+HANDLE NewHandle(void)
+{
+    g_nextHandle += 4;
+    return (HANDLE)g_nextHandle;
+}
+
+bool NamesClientDriver(const HostText& name)
+{
+    return !name.empty() && name.find(u'\\') == HostText::npos &&
+           HostRegKeyExists(HKEY_LOCAL_MACHINE, HostText(FUNCTION_DRIVERS_KEY) + u"\\" + name);
+}
+
+} // namespace
+
+void HostResetDevices(void)
+{
+    g_stores.clear();
+    g_onStoreSearch = nullptr;
+    g_storeSearches = 0;
+    g_storeSearchHandles.clear();
+    g_busPresent = false;
+    g_busName.clear();
+    g_busRefuses = false;
+    g_currentClient.clear();
+    g_requests.clear();
+    g_handles.clear();
+    g_nextHandle = 0x1000;
+}
+
+void HostSetStores(const std::vector<STOREINFO>& stores)
+{
+    g_stores = stores;
+}
+
+void HostOnStoreSearch(std::function<void(int search)> hook)
+{
+    g_onStoreSearch = hook;
+}
+
+int HostOpenStoreSearches(void)
+{
+    return (int)g_storeSearchHandles.size();
+}
+
+void HostSetBus(const HostText& busName)
+{
+    g_busPresent = true;
+    g_busName = busName;
+}
+
+void HostRemoveBus(void)
+{
+    g_busPresent = false;
+}
+
+void HostSetBusRefuses(bool refuses)
+{
+    g_busRefuses = refuses;
+}
+
+const std::vector<HostBusRequest>& HostBusRequests(void)
+{
+    return g_requests;
+}
+
+HostText HostCurrentClient(void)
+{
+    return g_currentClient;
+}
+
+int HostOpenHandles(void)
+{
+    return (int)g_handles.size();
+}
+
+HANDLE WINAPI FindFirstStore(STOREINFO* info)
+{
+    HostRecord("FindFirstStore");
+    if (HostShouldFail(HOST_FIND_FIRST_STORE)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (info == NULL || info->cbSize != sizeof(STOREINFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (g_onStoreSearch)
+        g_onStoreSearch(++g_storeSearches);
+    if (g_stores.empty()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE search = NewHandle();
+    g_storeSearchHandles[search] = StoreSearch{g_stores, 1};
+    *info = g_stores[0];
+    info->cbSize = sizeof(STOREINFO);
+    return search;
+}
+
+BOOL WINAPI FindNextStore(HANDLE search, STOREINFO* info)
+{
+    auto found = g_storeSearchHandles.find(search);
+    if (found == g_storeSearchHandles.end())
+        HostAbort("FindNextStore: not an open store search");
+    if (HostShouldFail(HOST_FIND_NEXT_STORE)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    StoreSearch& walk = found->second;
+    if (walk.next >= walk.stores.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    *info = walk.stores[walk.next++];
+    info->cbSize = sizeof(STOREINFO);
+    return TRUE;
+}
+
+BOOL WINAPI FindCloseStore(HANDLE search)
+{
+    HostRecord("FindCloseStore");
+    if (g_storeSearchHandles.erase(search) == 0)
+        HostAbort("FindCloseStore: not an open store search (closed twice, or never opened)");
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info)
+{
+    HostRecord("FindFirstDevice");
+    if (searchType != DeviceSearchByGuid)
+        HostAbort("FindFirstDevice: only the search by interface GUID is modelled");
+    if (HostShouldFail(HOST_FIND_FIRST_DEVICE)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (info == NULL || info->dwSize != sizeof(DEVMGR_DEVICE_INFORMATION)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!g_busPresent || memcmp(searchParam, &BUS_INTERFACE, sizeof(GUID)) != 0) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return INVALID_HANDLE_VALUE;
+    }
+    memset(info, 0, sizeof(*info));
+    info->dwSize = sizeof(*info);
+    wcsncpy(info->szBusName, g_busName.c_str(), MAX_PATH - 1);
+    wcsncpy(info->szDeviceName, u"$bus\\USBFN", MAX_PATH - 1);
+    HANDLE search = NewHandle();
+    g_handles[search] = DEVICE_SEARCH;
+    return search;
+}
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile)
+{
+    HostRecord("CreateFileW " + HostNarrow(name));
+    if (HostShouldFail(HOST_CREATE_FILE)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_HANDLE_VALUE;
+    }
+    (void)shareMode;
+    if (security != NULL || flags != 0 || templateFile != NULL || disposition != OPEN_EXISTING ||
+        (access & ~GENERIC_READ) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!g_busPresent || g_busName != name) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE device = NewHandle();
+    g_handles[device] = BUS_DEVICE;
+    return device;
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, LPVOID output, DWORD outputBytes,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped)
+{
+    char event[48];
+    snprintf(event, sizeof(event), "DeviceIoControl 0x%08X", (unsigned)code);
+    HostRecord(event);
+    auto found = g_handles.find(device);
+    if (found == g_handles.end() || found->second != BUS_DEVICE)
+        HostAbort("DeviceIoControl: not an open device handle");
+    const BYTE* first = (const BYTE*)input;
+    g_requests.push_back(HostBusRequest{code, std::vector<BYTE>(first, first + inputBytes), output != NULL,
+                                        outputBytes, bytesReturned != NULL, overlapped != NULL});
+    if (HostShouldFail(HOST_DEVICE_IO_CONTROL) || g_busRefuses) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    const size_t slotChars = 128;
+    if (code != CTL_CODE(FILE_DEVICE_UNKNOWN, 4, METHOD_BUFFERED, FILE_ANY_ACCESS) ||
+        inputBytes != slotChars * sizeof(WCHAR) || output != NULL || outputBytes != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const WCHAR* slot = (const WCHAR*)input;
+    HostText name;
+    for (size_t i = 0; i < slotChars && slot[i] != 0; i++)
+        name += slot[i];
+    if (name.size() == slotChars || !NamesClientDriver(name)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    g_currentClient = name;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    HostRecord("CloseHandle");
+    if (g_handles.erase(handle) == 0)
+        HostAbort("CloseHandle: not an open handle (closed twice, or never opened)");
+    return TRUE;
+}

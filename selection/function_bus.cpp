@@ -1,0 +1,51 @@
+#include "selection/function_bus.h"
+
+static BOOL ParseGuid(LPCWSTR text, GUID* guid)
+{
+    // Each field is scanned into a full unsigned int and then narrowed, so
+    // that no conversion writes past its own field of the record.
+    unsigned int fields[11] = {0};
+    int converted = swscanf(text, TEXT("%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x"), &fields[0], &fields[1],
+                            &fields[2], &fields[3], &fields[4], &fields[5], &fields[6], &fields[7], &fields[8],
+                            &fields[9], &fields[10]);
+    if (converted != 11)
+        return FALSE;
+    guid->Data1 = fields[0];
+    guid->Data2 = (WORD)fields[1];
+    guid->Data3 = (WORD)fields[2];
+    for (int i = 0; i < 8; i++)
+        guid->Data4[i] = (BYTE)fields[3 + i];
+    return TRUE;
+}
+
+HANDLE OpenFunctionBus(void)
+{
+    GUID busInterface;
+    if (!ParseGuid(FUNCTION_BUS_GUID_TEXT, &busInterface))
+        return INVALID_HANDLE_VALUE;
+
+    DEVMGR_DEVICE_INFORMATION device;
+    memset(&device, 0, sizeof(device));
+    device.dwSize = sizeof(device);
+    HANDLE search = FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
+    if (search == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    // The record is the device manager's; do not rely on it being terminated.
+    device.szBusName[MAX_PATH - 1] = 0;
+    HANDLE bus = CreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CloseHandle(search);
+    return bus;
+}
+
+BOOL ChangeCurrentFunction(const WCHAR nameSlot[CLIENT_NAME_CHARS])
+{
+    MessageBoxW(NULL, REMOVE_CABLE_TEXT, REMOVE_CABLE_CAPTION, MB_TOPMOST);
+
+    HANDLE bus = OpenFunctionBus();
+    if (bus == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL changed = DeviceIoControl(bus, IOCTL_FUNCTION_BUS_CHANGE_CLIENT, (LPVOID)nameSlot,
+                                   CLIENT_NAME_CHARS * sizeof(WCHAR), NULL, 0, NULL, NULL);
+    CloseHandle(bus);
+    return changed;
+}
