@@ -26,6 +26,7 @@ protected:
         EXPECT_EQ(nullptr, g_pFunctionList);
     }
 
+public:
     HWND dialog = NULL;
 };
 

@@ -1,0 +1,75 @@
+#include "test_support.h"
+
+#include "selection/function_bus.h"
+
+class FunctionBusTest : public HostTest {
+protected:
+    void SetUp() override
+    {
+        HostTest::SetUp();
+        AddClientDrivers({u"Mass_Storage_Class", u"Serial_Class"});
+        HostSetBus(u"UFN1:");
+        memset(slot, 0, sizeof(slot));
+        memcpy(slot, u"Serial_Class", 12 * sizeof(WCHAR));
+    }
+
+    WCHAR slot[CLIENT_NAME_CHARS];
+};
+
+TEST_F(FunctionBusTest, WarnsThenSendsTheWholeSlot)
+{
+    ASSERT_TRUE(ChangeCurrentFunction(slot));
+    ASSERT_EQ(1u, HostMessageBoxes().size());
+    const HostMessageBox& warning = HostMessageBoxes()[0];
+    EXPECT_EQ(nullptr, warning.owner);
+    EXPECT_EQ(HostText(u"Driver Issue...\r\n\n    Remove USB cable now!."), warning.text);
+    EXPECT_EQ(HostText(u"USB Palvenor"), warning.caption);
+    EXPECT_EQ((UINT)MB_TOPMOST, warning.style);
+
+    ASSERT_EQ(1u, HostBusRequests().size());
+    const HostBusRequest& request = HostBusRequests()[0];
+    EXPECT_EQ(0x00220010u, request.code);
+    ASSERT_EQ(256u, request.input.size());
+    EXPECT_EQ(0, memcmp(slot, request.input.data(), 256));
+    EXPECT_FALSE(request.hasOutput || request.hasBytesReturned || request.hasOverlapped);
+    EXPECT_EQ(0u, request.outputBytes);
+    EXPECT_EQ(HostText(u"Serial_Class"), HostCurrentClient());
+    EXPECT_EQ((std::vector<std::string>{"MessageBoxW USB Palvenor", "FindFirstDevice", "CreateFileW UFN1:",
+                                        "CloseHandle", "DeviceIoControl 0x00220010", "CloseHandle"}),
+              HostEvents());
+}
+
+TEST_F(FunctionBusTest, EveryFailureReturnsZeroWithHandlesClosed)
+{
+    struct Row {
+        const char* what;
+        std::function<void()> arrange;
+        size_t requests;
+    } rows[] = {
+        {"no bus driver", [] { HostRemoveBus(); }, 0},
+        {"device search fails", [] { HostFailCall(HOST_FIND_FIRST_DEVICE, 1); }, 0},
+        {"bus name does not open", [] { HostFailCall(HOST_CREATE_FILE, 1); }, 0},
+        {"request refused", [] { HostSetBusRefuses(true); }, 1},
+        {"request fails", [] { HostFailCall(HOST_DEVICE_IO_CONTROL, 1); }, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostReset();
+        SetUp();
+        row.arrange();
+        EXPECT_FALSE(ChangeCurrentFunction(slot));
+        EXPECT_EQ(1u, HostMessageBoxes().size()) << "the warning comes first, always";
+        EXPECT_EQ(row.requests, HostBusRequests().size());
+        EXPECT_EQ(0, HostOpenHandles());
+        EXPECT_EQ(HostText(), HostCurrentClient());
+    }
+}
+
+TEST_F(FunctionBusTest, OpenFindsTheBusByItsInterface)
+{
+    HANDLE bus = OpenFunctionBus();
+    ASSERT_NE(INVALID_HANDLE_VALUE, bus);
+    EXPECT_EQ(1, HostOpenHandles()) << "the search is closed, the bus stays open";
+    CloseHandle(bus);
+    EXPECT_EQ(0u, HostMessageBoxes().size());
+}

@@ -1,0 +1,179 @@
+#include "test_support.h"
+
+#include "selection/selection.h"
+
+// The dialog is created with its first populate; each test then calls
+// PopulateLists as Refresh does.
+class PopulateTest : public HostTest {
+protected:
+    void Open()
+    {
+        dialog = CreateChoiceDialogForTest();
+        ASSERT_NE(nullptr, dialog);
+    }
+    std::vector<HostText> Stores() { return ListItems(dialog, IDC_STORAGE_LIST); }
+    std::vector<HostText> Functions() { return ListItems(dialog, IDC_FUNCTION_LIST); }
+    int StoreSelection() { return ListSelection(dialog, IDC_STORAGE_LIST); }
+    int FunctionSelection() { return ListSelection(dialog, IDC_FUNCTION_LIST); }
+};
+
+TEST_F(PopulateTest, FillsBothListsInOrderAndSelectsTheCurrentValues)
+{
+    InstallDevice();
+    Open();
+    EXPECT_EQ((std::vector<HostText>{u"SD Card", u"USB Disk"}), Stores());
+    EXPECT_EQ((std::vector<HostText>{u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"}), Functions());
+    EXPECT_EQ(1, StoreSelection());
+    EXPECT_EQ(1, FunctionSelection());
+    EXPECT_TRUE(HostMessageBoxes().empty());
+    EXPECT_TRUE(PopulateLists(dialog));
+}
+
+TEST_F(PopulateTest, SelectsOnlyTheEntryTheValueNames)
+{
+    struct Row {
+        const char* what;
+        HostText deviceName, driverName;
+        int storeSelection, functionSelection;
+    } rows[] = {
+        {"exact", u"DSK3:", u"Serial_Class", 1, 1},
+        {"driver in other letter case", u"DSK3:", u"serial_CLASS", 1, 1},
+        {"device name in other letter case", u"dsk3:", u"RNDIS", -1, 2},
+        {"driver name a prefix of a listed name", u"DSK", u"Serial", -1, -1},
+        {"values longer than any entry", u"DSK3:x", u"Serial_Classx", -1, -1},
+        {"empty values", u"", u"", -1, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostReset();
+        InstallDevice();
+        HostRegSetString(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, row.deviceName);
+        HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, row.driverName);
+        Open();
+        EXPECT_EQ(row.storeSelection, StoreSelection());
+        EXPECT_EQ(row.functionSelection, FunctionSelection());
+        DestroyWindow(dialog);
+    }
+}
+
+TEST_F(PopulateTest, LongerNameListedFirstDoesNotCaptureTheSelection)
+{
+    AddClientDrivers({u"Serial_Class_Ex", u"Serial_Class"});
+    HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, u"Serial_Class");
+    HostSetStores({MakeStore(u"DSK2:", u"Card"), MakeStore(u"DSK3:", u"Card")});
+    HostRegSetString(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, u"DSK3:");
+    Open();
+    EXPECT_EQ(1, FunctionSelection());
+    // Two stores of one name: the one whose device name matches, the lower.
+    EXPECT_EQ(1, StoreSelection());
+}
+
+TEST_F(PopulateTest, MissingOrUnreadableValuesLeaveNoSelection)
+{
+    InstallDevice();
+    HostRegSetValue(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, REG_DWORD, "\3\0\0\0", 4);
+    HostRegDeleteKey(HKEY_LOCAL_MACHINE, HostText(FUNCTION_DRIVERS_KEY) + u"\\Serial_Class");
+    HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, u"Serial_Class");
+    Open();
+    EXPECT_EQ(-1, StoreSelection());
+    EXPECT_EQ(-1, FunctionSelection());
+    EXPECT_TRUE(HostMessageBoxes().empty());
+}
+
+TEST_F(PopulateTest, EmptySlotsAreShownAndNeverSelected)
+{
+    InstallDevice();
+    HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, u"");
+    HostOnStoreSearch([](int search) {
+        if (search == 2)
+            HostSetStores({MakeStore(u"DSK3:", u"USB Disk")});
+    });
+    HostFailCall(HOST_REG_ENUM_KEY, 1);
+    Open();
+    EXPECT_EQ((std::vector<HostText>{u"USB Disk", EMPTY_SLOT_TEXT}), Stores());
+    EXPECT_EQ((std::vector<HostText>{EMPTY_SLOT_TEXT, u"Serial_Class", u"RNDIS"}), Functions());
+    EXPECT_EQ(0, StoreSelection());
+    EXPECT_EQ(-1, FunctionSelection());
+}
+
+TEST_F(PopulateTest, RefreshReadsEverythingAgain)
+{
+    InstallDevice();
+    Open();
+    HostChooseEntry(dialog, IDC_FUNCTION_LIST, 2);
+    HostSetStores({MakeStore(u"DSK2:", u"SD Card")});
+    AddClientDrivers({u"CDC_Ethernet"});
+    EXPECT_TRUE(PopulateLists(dialog));
+    EXPECT_EQ((std::vector<HostText>{u"SD Card"}), Stores());
+    EXPECT_EQ(-1, StoreSelection()) << "DeviceName names the store that went away";
+    EXPECT_EQ(4u, Functions().size());
+    EXPECT_EQ(1, FunctionSelection()) << "taken from the registry, not from the previous choice";
+
+    HostRegSetString(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, u"DSK2:");
+    EXPECT_TRUE(PopulateLists(dialog));
+    EXPECT_EQ(0, StoreSelection());
+}
+
+TEST_F(PopulateTest, StoreInventoryFailureLeavesTheFunctionsAsTheyWere)
+{
+    InstallDevice();
+    Open();
+    const FunctionList* functions = g_pFunctionList;
+    HostSetStores({});
+    EXPECT_FALSE(PopulateLists(dialog));
+    EXPECT_EQ(std::vector<HostText>{u"Error in finding storage types."}, BoxTexts());
+    EXPECT_EQ((UINT)MB_TOPMOST, HostMessageBoxes()[0].style);
+    EXPECT_EQ(HostText(u"Palvenor Error"), HostMessageBoxes()[0].caption);
+    EXPECT_EQ(nullptr, HostMessageBoxes()[0].owner);
+    EXPECT_EQ(nullptr, g_pStoreList);
+    EXPECT_TRUE(Stores().empty());
+    EXPECT_EQ(functions, g_pFunctionList);
+    EXPECT_EQ(3u, Functions().size());
+    EXPECT_EQ(1, FunctionSelection());
+}
+
+TEST_F(PopulateTest, FunctionInventoryFailureEmptiesBothBoxes)
+{
+    InstallDevice();
+    Open();
+    HostRegDeleteKey(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY);
+    EXPECT_FALSE(PopulateLists(dialog));
+    EXPECT_EQ(std::vector<HostText>{u"Error in finding USB Function Types."}, BoxTexts());
+    EXPECT_NE(nullptr, g_pStoreList);
+    EXPECT_EQ(nullptr, g_pFunctionList);
+    EXPECT_TRUE(Stores().empty());
+    EXPECT_TRUE(Functions().empty());
+}
+
+TEST_F(PopulateTest, FirstPopulateFailuresAreReportedBeforeTheDialogShows)
+{
+    Open();
+    EXPECT_EQ(std::vector<HostText>{u"Error in finding storage types."}, BoxTexts());
+    EXPECT_FALSE(HostIsVisible(dialog));
+    DestroyWindow(dialog);
+
+    HostReset();
+    HostSetStores({MakeStore(u"DSK2:", u"SD Card")});
+    Open();
+    EXPECT_EQ(std::vector<HostText>{u"Error in finding USB Function Types."}, BoxTexts());
+}
+
+TEST_F(PopulateTest, EveryFailedAllocationIsReportedAndReleased)
+{
+    int allocations = SweepAllocations(
+        [this] {
+            InstallDevice();
+            Open();
+        },
+        [this](bool failing) {
+            EXPECT_EQ(!failing, PopulateLists(dialog));
+            EXPECT_EQ(failing ? 1u : 0u, HostMessageBoxes().size());
+            DestroyWindow(dialog);
+        },
+        [] {
+            EXPECT_EQ(0u, HostLiveBlocks());
+            EXPECT_EQ(0, HostOpenKeys());
+            EXPECT_EQ(0, HostOpenStoreSearches());
+        });
+    EXPECT_EQ(12, allocations);
+}
