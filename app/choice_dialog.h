@@ -14,6 +14,8 @@ extern FunctionList* g_pFunctionList;
 
 INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Runs the program: one dialog, one instance; always returns 0.
 int RunApplication(void);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, ENTRY_COMMAND_LINE commandLine, int showCommand);
 
 #endif

@@ -95,7 +95,8 @@ int HostOpenHandles(void);
 // Resources: a .res file as the resource compiler writes it.
 bool HostLoadResourceFile(const char* path);
 HINSTANCE HostModuleInstance(void);
-const std::vector<BYTE>* HostFindResource(WORD type, WORD name);
+// The bytes of a numbered resource, and its language, or null.
+const std::vector<BYTE>* HostFindResource(WORD type, WORD name, WORD* language = NULL);
 struct HostDialogItem {
     DWORD style;
     DWORD exStyle;

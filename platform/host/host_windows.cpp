@@ -276,9 +276,11 @@ HINSTANCE HostModuleInstance(void)
     return MODULE_INSTANCE;
 }
 
-const std::vector<BYTE>* HostFindResource(WORD type, WORD name)
+const std::vector<BYTE>* HostFindResource(WORD type, WORD name, WORD* language)
 {
     const Resource* resource = FindResourceEntry(type, name);
+    if (resource != NULL && language != NULL)
+        *language = resource->language;
     return resource != NULL ? &resource->data : NULL;
 }
 
@@ -439,7 +441,7 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int capacity)
     }
     Reader reader{block->data, 0, true};
     for (UINT i = 0; i < (id & 15) && reader.ok; i++)
-        reader.at += 2 + 2 * (size_t)reader.Word();
+        reader.at += 2 * (size_t)reader.Word();
     WORD length = reader.Word();
     if (!reader.ok || length == 0 || reader.at + 2 * (size_t)length > block->data.size()) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);

@@ -133,6 +133,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define HIWORD(value) ((WORD)(((ULONG_PTR)(value) >> 16) & 0xFFFF))
 #define MAKEWPARAM(low, high) ((WPARAM)(DWORD)(((WORD)(low)) | ((DWORD)(WORD)(high) << 16)))
 
+#define WM_NULL 0x0000
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
