@@ -18,28 +18,15 @@ static void FillListBox(HWND box, WCHAR* const* names, DWORD count)
     }
 }
 
-static void SelectCurrentStore(HWND box, const StoreList* stores)
+// Selects the first slot whose name equals the registry value, by index.
+static void SelectNamedEntry(HWND box, LPCWSTR subkey, LPCWSTR valueName, WCHAR* const* names, DWORD count,
+                             int (*compare)(const WCHAR*, const WCHAR*))
 {
-    WCHAR deviceName[REGISTRY_TEXT_CHARS + 1];
-    if (!ReadRegistryText(MASS_STORAGE_KEY, DEVICE_NAME_VALUE, deviceName))
+    WCHAR value[REGISTRY_TEXT_CHARS + 1];
+    if (!ReadRegistryText(subkey, valueName, value))
         return;
-    // Device names are compared exactly: they name one store.
-    for (DWORD i = 0; i < stores->count; i++) {
-        if (stores->deviceNames[i] != NULL && wcscmp(stores->deviceNames[i], deviceName) == 0) {
-            SendMessageW(box, LB_SETCURSEL, i, 0);
-            return;
-        }
-    }
-}
-
-static void SelectCurrentFunction(HWND box, const FunctionList* functions)
-{
-    WCHAR driverName[REGISTRY_TEXT_CHARS + 1];
-    if (!ReadRegistryText(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, driverName))
-        return;
-    // Client drivers are registry key names, which ignore letter case.
-    for (DWORD i = 0; i < functions->count; i++) {
-        if (functions->names[i] != NULL && _wcsicmp(functions->names[i], driverName) == 0) {
+    for (DWORD i = 0; i < count; i++) {
+        if (names[i] != NULL && compare(names[i], value) == 0) {
             SendMessageW(box, LB_SETCURSEL, i, 0);
             return;
         }
@@ -73,7 +60,11 @@ BOOL PopulateLists(HWND dialog)
 
     FillListBox(storeBox, g_pStoreList->storeNames, g_pStoreList->count);
     FillListBox(functionBox, g_pFunctionList->names, g_pFunctionList->count);
-    SelectCurrentStore(storeBox, g_pStoreList);
-    SelectCurrentFunction(functionBox, g_pFunctionList);
+    // A device name names one store exactly; client drivers are registry key
+    // names, which ignore letter case.
+    SelectNamedEntry(storeBox, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, g_pStoreList->deviceNames, g_pStoreList->count,
+                     wcscmp);
+    SelectNamedEntry(functionBox, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, g_pFunctionList->names,
+                     g_pFunctionList->count, _wcsicmp);
     return TRUE;
 }
