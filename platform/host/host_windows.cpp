@@ -60,10 +60,8 @@ Window* Find(HWND handle)
 Window* FindOrAbort(HWND handle, const char* call)
 {
     Window* window = Find(handle);
-    if (window == NULL) {
-        fprintf(stderr, "host platform: %s on a window that does not exist\n", call);
-        abort();
-    }
+    if (window == NULL)
+        HostAbort((std::string(call) + " on a window that does not exist").c_str());
     return window;
 }
 
@@ -188,8 +186,7 @@ LRESULT ListBoxMessage(Window* box, UINT message, WPARAM wParam, LPARAM lParam)
         memcpy((WCHAR*)lParam, box->items[index].c_str(), (box->items[index].size() + 1) * sizeof(WCHAR));
         return (LRESULT)box->items[index].size();
     }
-    fprintf(stderr, "host platform: list box message 0x%04X is not modelled\n", message);
-    abort();
+    HostAbort(("list box message " + std::to_string(message) + " is not modelled").c_str());
 }
 
 int DefaultButton(HWND dialog)
@@ -401,7 +398,7 @@ void HostChooseEntry(HWND dialog, int listId, int index)
 {
     HWND box = GetDlgItem(dialog, listId);
     SendMessageW(box, LB_SETCURSEL, (WPARAM)index, 0);
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(listId, 1 /* LBN_SELCHANGE */), (LPARAM)box);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(listId, LBN_SELCHANGE), (LPARAM)box);
 }
 
 void HostClickCloseBox(HWND dialog)
@@ -638,9 +635,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return ListBoxMessage(found, message, wParam, lParam);
     if (message == WM_KEYDOWN)
         return 0;
-    fprintf(stderr, "host platform: message 0x%04X to a %s is not modelled\n", message,
-            HostNarrow(found->className).c_str());
-    abort();
+    HostAbort(("message " + std::to_string(message) + " to a " + HostNarrow(found->className) + " is not modelled")
+                  .c_str());
 }
 
 HWND GetDlgItem(HWND dialog, int id)

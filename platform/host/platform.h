@@ -143,6 +143,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 #define BN_CLICKED 0
+#define LBN_SELCHANGE 1
 #define LBN_DBLCLK 2
 #define SW_HIDE 0
 #define SW_SHOW 5
