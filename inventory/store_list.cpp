@@ -87,14 +87,14 @@ StoreList* BuildStoreList(void)
     if (list == NULL)
         return NULL;
 
+    BOOL filled = FALSE;
     search = FindFirstStore(&store);
     if (search == INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_DRIVE);
-        FreeStoreList(list);
-        return NULL;
+    } else {
+        filled = FillStoreNames(search, &store, list);
+        FindCloseStore(search);
     }
-    BOOL filled = FillStoreNames(search, &store, list);
-    FindCloseStore(search);
     if (!filled) {
         FreeStoreList(list);
         return NULL;

@@ -15,10 +15,9 @@ static std::vector<std::string> g_events;
 static std::map<const void*, size_t> g_blocks;
 static thread_local DWORD g_lastError;
 
-void HostInjectedFailure(HostCall kind)
+__attribute__((noinline)) void HostInjectedFailure(HostCall kind)
 {
     (void)kind;
-    g_injectedFailures++;
 }
 
 bool HostShouldFail(HostCall kind)
@@ -27,6 +26,7 @@ bool HostShouldFail(HostCall kind)
     if (g_failAt[kind] == 0 || g_callCounts[kind] != g_failAt[kind])
         return false;
     g_failAt[kind] = 0;
+    g_injectedFailures++;
     HostInjectedFailure(kind);
     return true;
 }
