@@ -1,33 +1,301 @@
 // The desktop has no CE storage manager, device manager or USB function bus
-// driver. These stand-ins answer as the real services do on a device that
-// has none of them: no store to enumerate, no device with the bus interface.
-#include "platform.h"
+// driver. These stand-ins play them from a device described in the registry,
+// checking their arguments as the real services do.
+#include <windows.h>
+#include <string.h>
+
+#include "../ce_services.h"
+#include "emulated_device.h"
+
+// The client drivers' key, where the bus looks for the driver it is asked to load.
+#define CLIENT_DRIVERS_KEY L"Drivers\\USB\\FunctionDrivers\\"
+#define BUS_REQUEST_CODE 0x00220010
+#define BUS_REQUEST_CHARS 128
+#define MAX_KEY_NAME_CHARS 255
+#define MAX_OPEN_BUSES 4
+
+static const GUID FUNCTION_BUS_INTERFACE = {
+    0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
+
+// A value of the emulated device, at most capacity bytes of it; 0 when it
+// is absent or of another type.
+static DWORD ReadValue(HKEY key, LPCWSTR name, DWORD type, void* data, DWORD capacity)
+{
+    BYTE value[1024];
+    DWORD size = sizeof(value);
+    DWORD stored;
+    if (RegQueryValueExW(key, name, NULL, &stored, value, &size) != ERROR_SUCCESS || stored != type)
+        return 0;
+    DWORD delivered = size < capacity ? size : capacity;
+    memcpy(data, value, delivered);
+    return delivered;
+}
+
+// Text up to its terminator, cut to the field; a text that fills the field
+// leaves it unterminated, as the platform's fixed fields allow.
+static void ReadTextField(HKEY key, LPCWSTR name, WCHAR* field, DWORD fieldChars)
+{
+    WCHAR text[MAX_PATH + 1];
+    DWORD size = ReadValue(key, name, REG_SZ, text, sizeof(text) - sizeof(WCHAR));
+    text[size / sizeof(WCHAR)] = 0;
+    for (DWORD i = 0; i < fieldChars && text[i] != 0; i++)
+        field[i] = text[i];
+}
+
+static DWORD ReadDword(HKEY key, LPCWSTR name)
+{
+    DWORD value = 0;
+    if (ReadValue(key, name, REG_DWORD, &value, sizeof(value)) != sizeof(value))
+        return 0;
+    return value;
+}
+
+// Store `index` of the Stores key into info; FALSE when there is none.
+static BOOL ReadStore(HKEY stores, DWORD index, STOREINFO* info)
+{
+    WCHAR name[MAX_KEY_NAME_CHARS + 1];
+    DWORD length = MAX_KEY_NAME_CHARS + 1;
+    if (RegEnumKeyExW(stores, index, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        return FALSE;
+    HKEY store;
+    if (RegOpenKeyExW(stores, name, 0, KEY_QUERY_VALUE, &store) != ERROR_SUCCESS)
+        return FALSE;
+
+    memset(info, 0, sizeof(*info));
+    info->cbSize = sizeof(*info);
+    info->sdi.cbSize = sizeof(info->sdi);
+    ReadTextField(store, L"DeviceName", info->szDeviceName, DEVICENAMESIZE);
+    ReadTextField(store, L"StoreName", info->szStoreName, STORENAMESIZE);
+    // A binary profile is taken byte for byte, units after a terminator included.
+    if (ReadValue(store, L"Profile", REG_BINARY, info->sdi.szProfile, sizeof(info->sdi.szProfile)) == 0)
+        ReadTextField(store, L"Profile", info->sdi.szProfile, PROFILENAMESIZE);
+    info->sdi.dwDeviceClass = ReadDword(store, L"DeviceClass");
+    info->sdi.dwDeviceFlags = ReadDword(store, L"DeviceFlags");
+    info->dwDeviceClass = info->sdi.dwDeviceClass;
+    info->dwDeviceFlags = info->sdi.dwDeviceFlags;
+    RegCloseKey(store);
+    return TRUE;
+}
+
+// A store search: the open Stores key and the next store to report.
+typedef struct StoreSearch {
+    DWORD marker;
+    HKEY stores;
+    DWORD next;
+} StoreSearch;
+
+#define STORE_SEARCH_MARKER 0x53544F52
+
+static StoreSearch* OpenSearch(HANDLE handle)
+{
+    StoreSearch* search = (StoreSearch*)handle;
+    if (handle == NULL || handle == INVALID_HANDLE_VALUE || search->marker != STORE_SEARCH_MARKER)
+        return NULL;
+    return search;
+}
 
 HANDLE WINAPI FindFirstStore(STOREINFO* info)
 {
-    SetLastError(info->cbSize == sizeof(STOREINFO) ? ERROR_NO_MORE_FILES : ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    if (info == NULL || info->cbSize != sizeof(STOREINFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HKEY stores;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_STORES_KEY, 0, KEY_READ, &stores) != ERROR_SUCCESS) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    StoreSearch* search = NULL;
+    if (ReadStore(stores, 0, info))
+        search = (StoreSearch*)LocalAlloc(LPTR, sizeof(StoreSearch));
+    if (search == NULL) {
+        RegCloseKey(stores);
+        SetLastError(ERROR_NO_MORE_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    search->marker = STORE_SEARCH_MARKER;
+    search->stores = stores;
+    search->next = 1;
+    return (HANDLE)search;
 }
 
-BOOL WINAPI FindNextStore(HANDLE search, STOREINFO* info)
+BOOL WINAPI FindNextStore(HANDLE handle, STOREINFO* info)
 {
-    (void)search;
-    (void)info;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    StoreSearch* search = OpenSearch(handle);
+    if (search == NULL || info == NULL || info->cbSize != sizeof(STOREINFO)) {
+        SetLastError(search == NULL ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!ReadStore(search->stores, search->next, info)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    search->next++;
+    return TRUE;
 }
 
-BOOL WINAPI FindCloseStore(HANDLE search)
+BOOL WINAPI FindCloseStore(HANDLE handle)
 {
-    (void)search;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    StoreSearch* search = OpenSearch(handle);
+    if (search == NULL) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    RegCloseKey(search->stores);
+    search->marker = 0;
+    LocalFree(search);
+    return TRUE;
+}
+
+// The bus's name from the emulated device; FALSE when there is no bus.
+static BOOL ReadBusName(WCHAR busName[MAX_PATH])
+{
+    HKEY bus;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_BUS_KEY, 0, KEY_QUERY_VALUE, &bus) != ERROR_SUCCESS)
+        return FALSE;
+    memset(busName, 0, MAX_PATH * sizeof(WCHAR));
+    ReadTextField(bus, L"BusName", busName, MAX_PATH - 1);
+    RegCloseKey(bus);
+    return busName[0] != 0;
 }
 
 HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info)
 {
-    (void)searchType;
-    (void)searchParam;
-    SetLastError(info->dwSize == sizeof(DEVMGR_DEVICE_INFORMATION) ? ERROR_NO_MORE_ITEMS : ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    if (info == NULL || info->dwSize != sizeof(DEVMGR_DEVICE_INFORMATION) || searchParam == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    WCHAR busName[MAX_PATH];
+    if (searchType != DeviceSearchByGuid || memcmp(searchParam, &FUNCTION_BUS_INTERFACE, sizeof(GUID)) != 0 ||
+        !ReadBusName(busName)) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A real handle, so that CloseHandle ends the search.
+    HANDLE search = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (search == NULL)
+        return INVALID_HANDLE_VALUE;
+    memset(info, 0, sizeof(*info));
+    info->dwSize = sizeof(*info);
+    memcpy(info->szBusName, busName, sizeof(busName));
+    return search;
+}
+
+// The open handles to the emulated bus. Each is a real handle, so that the
+// system closes it; this table only tells them from the others.
+static HANDLE g_openBuses[MAX_OPEN_BUSES];
+
+static int FindOpenBus(HANDLE handle)
+{
+    for (int i = 0; i < MAX_OPEN_BUSES; i++) {
+        if (handle != NULL && g_openBuses[i] == handle)
+            return i;
+    }
+    return -1;
+}
+
+HANDLE WINAPI EmulatedCreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    WCHAR busName[MAX_PATH];
+    if (name == NULL || !ReadBusName(busName) || lstrcmpiW(name, busName) != 0)
+        return CreateFileW(name, access, shareMode, security, disposition, flags, templateFile);
+    if (disposition != OPEN_EXISTING || (access & ~(GENERIC_READ | GENERIC_WRITE)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int slot = -1;
+    for (int i = 0; i < MAX_OPEN_BUSES && slot < 0; i++) {
+        if (g_openBuses[i] == NULL)
+            slot = i;
+    }
+    if (slot < 0) {
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE bus = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (bus == NULL)
+        return INVALID_HANDLE_VALUE;
+    g_openBuses[slot] = bus;
+    return bus;
+}
+
+// Every request is recorded in the bus key, accepted or not, so that a test
+// can see how many were sent and what the last one held.
+static void RecordRequest(HKEY bus, DWORD code, const void* input, DWORD inputBytes)
+{
+    DWORD count = ReadDword(bus, L"RequestCount") + 1;
+    RegSetValueExW(bus, L"RequestCount", 0, REG_DWORD, (const BYTE*)&count, sizeof(count));
+    RegSetValueExW(bus, L"LastRequestCode", 0, REG_DWORD, (const BYTE*)&code, sizeof(code));
+    RegSetValueExW(bus, L"LastRequest", 0, REG_BINARY, (const BYTE*)input, input != NULL ? inputBytes : 0);
+}
+
+// The name in a request slot, when it is a terminated, non-empty name of a
+// registered client driver (key names ignore case).
+static BOOL IsClientDriver(const WCHAR* slot)
+{
+    WCHAR path[sizeof(CLIENT_DRIVERS_KEY) / sizeof(WCHAR) + BUS_REQUEST_CHARS];
+    DWORD length = 0;
+    while (length < BUS_REQUEST_CHARS && slot[length] != 0) {
+        if (slot[length] == L'\\')
+            return FALSE;
+        length++;
+    }
+    if (length == 0 || length == BUS_REQUEST_CHARS)
+        return FALSE;
+    lstrcpyW(path, CLIENT_DRIVERS_KEY);
+    lstrcatW(path, slot);
+    HKEY driver;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &driver) != ERROR_SUCCESS)
+        return FALSE;
+    RegCloseKey(driver);
+    return TRUE;
+}
+
+static BOOL ChangeClient(DWORD code, const void* input, DWORD inputBytes, const void* output, DWORD outputBytes)
+{
+    HKEY bus;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_BUS_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &bus) !=
+        ERROR_SUCCESS) {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return FALSE;
+    }
+    RecordRequest(bus, code, input, inputBytes);
+    DWORD error = ERROR_SUCCESS;
+    if (ReadDword(bus, L"Refuse") != 0)
+        error = ERROR_GEN_FAILURE;
+    else if (code != BUS_REQUEST_CODE || input == NULL || inputBytes != BUS_REQUEST_CHARS * sizeof(WCHAR) ||
+             output != NULL || outputBytes != 0 || !IsClientDriver((const WCHAR*)input))
+        error = ERROR_INVALID_PARAMETER;
+    else if (RegSetValueExW(bus, L"CurrentClientDriver", 0, REG_SZ, (const BYTE*)input,
+                            (lstrlenW((const WCHAR*)input) + 1) * sizeof(WCHAR)) != ERROR_SUCCESS)
+        error = ERROR_GEN_FAILURE;
+    RegCloseKey(bus);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI EmulatedDeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, LPVOID output,
+                                    DWORD outputBytes, LPDWORD bytesReturned, LPOVERLAPPED overlapped)
+{
+    if (FindOpenBus(device) < 0)
+        return DeviceIoControl(device, code, input, inputBytes, output, outputBytes, bytesReturned, overlapped);
+    if (overlapped != NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (bytesReturned != NULL)
+        *bytesReturned = 0;
+    return ChangeClient(code, input, inputBytes, output, outputBytes);
+}
+
+BOOL WINAPI EmulatedCloseHandle(HANDLE handle)
+{
+    int slot = FindOpenBus(handle);
+    if (slot >= 0)
+        g_openBuses[slot] = NULL;
+    return CloseHandle(handle);
 }

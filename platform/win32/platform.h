@@ -1,5 +1,5 @@
-// The desktop Win32 SDK, plus the CE services it lacks (provided by the
-// stand-ins in this folder).
+// The desktop Win32 SDK, plus the CE services it lacks (played by the
+// stand-ins in this folder from a device described in the registry).
 #ifndef PALVENOR_WIN32_PLATFORM_H
 #define PALVENOR_WIN32_PLATFORM_H
 
@@ -9,6 +9,13 @@
 #include <wchar.h>
 
 #include "../ce_services.h"
+#include "emulated_device.h"
+
+// The bus driver is a CE device the desktop cannot open: its handle calls
+// reach the emulated bus first.
+#define CreateFileW EmulatedCreateFileW
+#define DeviceIoControl EmulatedDeviceIoControl
+#define CloseHandle EmulatedCloseHandle
 
 // A desktop WinMain gets the command line as 8-bit text.
 typedef LPSTR ENTRY_COMMAND_LINE;

@@ -1,0 +1,931 @@
+// Drives the real palvenor.exe under Wine as a person would: starts it, reads
+// and chooses in its lists, presses its buttons and keys, answers its message
+// boxes, then checks the registry, the emulated bus and the exit code.
+//
+//   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
+//   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+typedef std::wstring Text;
+typedef std::vector<BYTE> Bytes;
+
+static const wchar_t* const DIALOG_CLASS = L"#32770";
+static const wchar_t* const TITLE = L"USB Function Palvenor";
+static const wchar_t* const ERROR_CAPTION = L"Palvenor Error";
+static const wchar_t* const WARNING_CAPTION = L"USB Palvenor";
+static const wchar_t* const WARNING_TEXT = L"Driver Issue...\r\n\n    Remove USB cable now!.";
+static const wchar_t* const CLIENT_DRIVERS_KEY = L"Drivers\\USB\\FunctionDrivers";
+static const wchar_t* const MASS_STORAGE_KEY = L"Drivers\\USB\\FunctionDrivers\\Mass_Storage_Class";
+static const wchar_t* const BUS_KEY = L"Software\\Palvenor\\Emulator\\FunctionBus";
+static const wchar_t* const STORES_KEY = L"Software\\Palvenor\\Emulator\\Stores";
+
+enum { IDC_REFRESH = 1000, IDC_FUNCTION_LIST = 1001, IDC_STORAGE_LIST = 1002 };
+static const DWORD WAIT_MS = 10000;
+
+static Text g_repository;
+static Text g_palvenor;
+static const char* g_scenario = "";
+static int g_failures;
+
+static void Fail(int line, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    printf("FAIL %s (driver.cpp:%d): ", g_scenario, line);
+    vprintf(format, args);
+    printf("\n");
+    fflush(stdout);
+    va_end(args);
+    g_failures++;
+}
+
+#define CHECK(condition, ...)                    \
+    do {                                         \
+        if (!(condition))                        \
+            Fail(__LINE__, __VA_ARGS__);         \
+    } while (0)
+
+static std::string Narrow(const Text& text)
+{
+    std::string narrow;
+    for (wchar_t unit : text) {
+        if (unit == L'\r')
+            narrow += "\\r";
+        else if (unit == L'\n')
+            narrow += "\\n";
+        else
+            narrow += unit < 0x80 ? (char)unit : '?';
+    }
+    return narrow;
+}
+
+static std::string Join(const std::vector<Text>& texts)
+{
+    std::string joined = "[";
+    for (size_t i = 0; i < texts.size(); i++)
+        joined += (i ? ", \"" : "\"") + Narrow(texts[i]) + "\"";
+    return joined + "]";
+}
+
+// ---- registry ----
+
+struct Value {
+    bool present = false;
+    DWORD type = 0;
+    Bytes data;
+    bool operator==(const Value& other) const
+    {
+        return present == other.present && type == other.type && data == other.data;
+    }
+};
+
+static Value ReadValue(const wchar_t* path, const wchar_t* name)
+{
+    Value value;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        value.present =
+            RegQueryValueExW(key, name, NULL, &value.type, value.data.data(), &size) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+// A REG_SZ value holding text and its terminator, nothing more.
+static Value StringValue(const Text& text)
+{
+    Value value;
+    value.present = true;
+    value.type = REG_SZ;
+    const BYTE* bytes = (const BYTE*)text.c_str();
+    value.data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+    return value;
+}
+
+static std::string Describe(const Value& value)
+{
+    if (!value.present)
+        return "absent";
+    if (value.type == REG_SZ) {
+        Text text((const wchar_t*)value.data.data(), value.data.size() / 2);
+        return "REG_SZ \"" + Narrow(text.substr(0, text.find(L'\0'))) + "\" (" + std::to_string(value.data.size()) +
+               " bytes)";
+    }
+    return "type " + std::to_string(value.type) + ", " + std::to_string(value.data.size()) + " bytes";
+}
+
+static DWORD RequestCount(void)
+{
+    Value count = ReadValue(BUS_KEY, L"RequestCount");
+    return count.present && count.data.size() == 4 ? *(const DWORD*)count.data.data() : 0;
+}
+
+// Everything palvenor may change: the two settings and the bus.
+struct Outcome {
+    Value deviceName, defaultDriver, currentDriver, requestCount;
+    bool operator==(const Outcome& other) const
+    {
+        return deviceName == other.deviceName && defaultDriver == other.defaultDriver &&
+               currentDriver == other.currentDriver && requestCount == other.requestCount;
+    }
+};
+
+static Outcome ReadOutcome(void)
+{
+    Outcome outcome;
+    outcome.deviceName = ReadValue(MASS_STORAGE_KEY, L"DeviceName");
+    outcome.defaultDriver = ReadValue(CLIENT_DRIVERS_KEY, L"DefaultClientDriver");
+    outcome.currentDriver = ReadValue(BUS_KEY, L"CurrentClientDriver");
+    outcome.requestCount = ReadValue(BUS_KEY, L"RequestCount");
+    return outcome;
+}
+
+static bool RunAndWait(const Text& commandLine)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0;
+}
+
+// The device as a .reg file of the repository, on a registry cleared of any
+// earlier device; further files are laid over it in order.
+static void ImportDevice(std::initializer_list<const wchar_t*> files)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, CLIENT_DRIVERS_KEY);
+    for (const wchar_t* file : files) {
+        Text path = g_repository + L"\\" + file;
+        CHECK(RunAndWait(L"regedit.exe /S \"" + path + L"\""), "could not import %s", Narrow(path).c_str());
+    }
+}
+
+// ---- palvenor's windows ----
+
+struct Palvenor {
+    PROCESS_INFORMATION process = {};
+    HWND dialog = NULL;
+};
+
+static Palvenor Start(void)
+{
+    Palvenor app;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    std::vector<wchar_t> line;
+    Text quoted = L"\"" + g_palvenor + L"\"";
+    line.assign(quoted.begin(), quoted.end());
+    line.push_back(0);
+    if (!CreateProcessW(g_palvenor.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &app.process))
+        Fail(__LINE__, "palvenor.exe did not start (error %lu)", GetLastError());
+    return app;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* caption;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = (WindowSearch*)parameter;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t className[64], caption[128];
+    if (processId == search->processId && GetClassNameW(window, className, 64) &&
+        lstrcmpW(className, DIALOG_CLASS) == 0 && GetWindowTextW(window, caption, 128) >= 0 &&
+        lstrcmpW(caption, search->caption) == 0)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+// palvenor's top-level dialogs (the choice dialog, message boxes) with this caption.
+static std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption)
+{
+    WindowSearch search = {app.process.dwProcessId, caption, {}};
+    EnumWindows(CollectWindow, (LPARAM)&search);
+    return search.found;
+}
+
+static HWND WaitForWindow(const Palvenor& app, const wchar_t* caption, bool mustBeVisible)
+{
+    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+        for (HWND window : FindWindows(app, caption)) {
+            if (!mustBeVisible || IsWindowVisible(window))
+                return window;
+        }
+        if (WaitForSingleObject(app.process.hProcess, 10) == WAIT_OBJECT_0)
+            break;
+    }
+    return NULL;
+}
+
+static bool WaitForDialog(Palvenor* app)
+{
+    app->dialog = WaitForWindow(*app, TITLE, true);
+    CHECK(app->dialog != NULL, "the dialog did not show");
+    return app->dialog != NULL;
+}
+
+static Text WindowText(HWND window)
+{
+    wchar_t text[512] = {0};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, (LPARAM)text, SMTO_NORMAL, WAIT_MS, &length);
+    return text;
+}
+
+// Each pending message reaches the dialog's thread before the next sent one
+// is handled, so one sent message per posted one lets them all be handled.
+static void Settle(HWND window, int posted)
+{
+    for (int i = 0; i <= posted; i++) {
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+    }
+}
+
+// Waits for a message box with this caption, checks its text and closes it
+// with its OK button.
+static void AnswerBox(const Palvenor& app, const wchar_t* caption, const Text& expected)
+{
+    HWND box = WaitForWindow(app, caption, true);
+    if (box == NULL) {
+        Fail(__LINE__, "no \"%s\" box with \"%s\"", Narrow(caption).c_str(), Narrow(expected).c_str());
+        return;
+    }
+    Text text = WindowText(GetDlgItem(box, 0xFFFF));
+    CHECK(text == expected, "the \"%s\" box says \"%s\", expected \"%s\"", Narrow(caption).c_str(),
+          Narrow(text).c_str(), Narrow(expected).c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (DWORD waited = 0; IsWindow(box) && waited < WAIT_MS; waited += 10)
+        Sleep(10);
+    CHECK(!IsWindow(box), "the \"%s\" box did not close", Narrow(caption).c_str());
+}
+
+static void Press(HWND dialog, int id)
+{
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+// A key pressed while the function list has the focus; the dialog's message
+// loop turns Enter and Escape into the default button and Cancel.
+static void Key(HWND dialog, WPARAM key)
+{
+    HWND list = GetDlgItem(dialog, IDC_FUNCTION_LIST);
+    PostMessageW(list, WM_KEYDOWN, key, 1);
+    PostMessageW(list, WM_KEYUP, key, 0xC0000001);
+}
+
+static void CloseBox(HWND dialog)
+{
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+struct ListState {
+    std::vector<Text> entries;
+    int selected = LB_ERR;
+};
+
+static ListState ReadList(HWND dialog, int id)
+{
+    ListState state;
+    HWND list = GetDlgItem(dialog, id);
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++) {
+        wchar_t text[256] = {0};
+        if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 256)
+            SendMessageW(list, LB_GETTEXT, i, (LPARAM)text);
+        state.entries.push_back(text);
+    }
+    state.selected = (int)SendMessageW(list, LB_GETCURSEL, 0, 0);
+    return state;
+}
+
+static void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected)
+{
+    ListState state = ReadList(dialog, id);
+    const char* which = id == IDC_STORAGE_LIST ? "storage" : "function";
+    CHECK(state.entries == entries, "%s list shows %s, expected %s", which, Join(state.entries).c_str(),
+          Join(entries).c_str());
+    CHECK(state.selected == selected, "%s list has entry %d selected, expected %d", which, state.selected,
+          selected);
+}
+
+static void Choose(HWND dialog, int id, int index)
+{
+    SendMessageW(GetDlgItem(dialog, id), LB_SETCURSEL, index, 0);
+}
+
+// Waits for palvenor to end and checks its exit code; ends it if it hangs.
+static void ExpectExit(Palvenor* app)
+{
+    if (app->process.hProcess == NULL)
+        return;
+    if (WaitForSingleObject(app->process.hProcess, WAIT_MS) != WAIT_OBJECT_0) {
+        Fail(__LINE__, "palvenor.exe is still running");
+        TerminateProcess(app->process.hProcess, 99);
+        WaitForSingleObject(app->process.hProcess, WAIT_MS);
+    }
+    DWORD code = 99;
+    GetExitCodeProcess(app->process.hProcess, &code);
+    CHECK(code == 0, "palvenor.exe exited with %lu", code);
+    CloseHandle(app->process.hThread);
+    CloseHandle(app->process.hProcess);
+    app->process = PROCESS_INFORMATION();
+}
+
+static void ExpectNoBoxes(const Palvenor& app)
+{
+    CHECK(FindWindows(app, ERROR_CAPTION).empty() && FindWindows(app, WARNING_CAPTION).empty(),
+          "a message box is up");
+}
+
+static void ExpectUnchanged(const Outcome& before)
+{
+    Outcome after = ReadOutcome();
+    CHECK(after == before, "the registry changed: DeviceName %s, DefaultClientDriver %s, bus %s",
+          Describe(after.deviceName).c_str(), Describe(after.defaultDriver).c_str(),
+          Describe(after.currentDriver).c_str());
+}
+
+static void ExpectWritten(const Text& deviceName, const Text& driver)
+{
+    Value device = ReadValue(MASS_STORAGE_KEY, L"DeviceName");
+    Value defaultDriver = ReadValue(CLIENT_DRIVERS_KEY, L"DefaultClientDriver");
+    CHECK(device == StringValue(deviceName), "DeviceName is %s", Describe(device).c_str());
+    CHECK(defaultDriver == StringValue(driver), "DefaultClientDriver is %s", Describe(defaultDriver).c_str());
+}
+
+// The one request the bus received: the code and the driver's 256-byte slot.
+static void ExpectOneRequest(const Text& driver)
+{
+    CHECK(RequestCount() == 1, "the bus received %lu requests", RequestCount());
+    Value code = ReadValue(BUS_KEY, L"LastRequestCode");
+    CHECK(code.present && code.data.size() == 4 && *(const DWORD*)code.data.data() == 0x00220010,
+          "the request's code is wrong");
+    Bytes slot(256, 0);
+    memcpy(slot.data(), driver.c_str(), driver.size() * sizeof(wchar_t));
+    Value request = ReadValue(BUS_KEY, L"LastRequest");
+    CHECK(request.present && request.data == slot, "the request is not the 256-byte slot of \"%s\" (%zu bytes)",
+          Narrow(driver).c_str(), request.data.size());
+}
+
+// ---- scenarios ----
+
+static const std::vector<Text> DEFAULT_STORES = {L"SD Card", L"USB Disk"};
+static const std::vector<Text> DEFAULT_DRIVERS = {L"Mass_Storage_Class", L"RNDIS_Class", L"Serial_Class"};
+
+static void ListsOnStart(void)
+{
+    ImportDevice({L"tests\\wine\\devices\\several.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectNoBoxes(app);
+        // The two "USB Disk" stores: DeviceName names the lower one, and it is the one selected.
+        ExpectList(app.dialog, IDC_STORAGE_LIST,
+                   {L"SD Card", L"Odd Flash", L"USB Disk", L"USB Disk", L"Thirty-two characters long name!"}, 3);
+        // DefaultClientDriver differs from the key name in letter case only.
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, {L"Mass_Storage_Class", L"RNDIS_Class", L"Serial", L"Serial_Class"},
+                   3);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+
+    // A value that only begins a listed name selects nothing.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\prefix-only.reg"});
+    app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, LB_ERR);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, LB_ERR);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+static void OkWithNewChoice(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 0);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 2);
+        Choose(app.dialog, IDC_STORAGE_LIST, 1);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+        Press(app.dialog, IDOK);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectNoBoxes(app);
+    ExpectWritten(L"DSK3:", L"Mass_Storage_Class");
+    ExpectOneRequest(L"Mass_Storage_Class");
+    CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == StringValue(L"Mass_Storage_Class"),
+          "the bus did not switch");
+}
+
+static void OkWithNothingSelected(void)
+{
+    struct {
+        const wchar_t* overlay;
+        const wchar_t* message;
+    } cases[] = {
+        {L"tests\\wine\\devices\\no-device-name.reg", L"Error, selected storage type not found."},
+        {L"tests\\wine\\devices\\no-default-driver.reg", L"Error, selected function type not found."},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
+        Outcome before = ReadOutcome();
+        Palvenor app = Start();
+        if (WaitForDialog(&app)) {
+            Press(app.dialog, IDOK);
+            AnswerBox(app, ERROR_CAPTION, c.message);
+        }
+        ExpectExit(&app);
+        ExpectUnchanged(before);
+    }
+}
+
+static void BusFails(void)
+{
+    const wchar_t* overlays[] = {L"tests\\wine\\devices\\bus-absent.reg",
+                                 L"tests\\wine\\devices\\bus-refusing.reg"};
+    for (const wchar_t* overlay : overlays) {
+        ImportDevice({L"devices\\default.reg", overlay});
+        Value busBefore = ReadValue(BUS_KEY, L"CurrentClientDriver");
+        Palvenor app = Start();
+        if (WaitForDialog(&app)) {
+            Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+            Press(app.dialog, IDOK);
+            AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+            AnswerBox(app, ERROR_CAPTION, L"Error, Changing the current USB Function.");
+        }
+        ExpectExit(&app);
+        ExpectWritten(L"DSK2:", L"RNDIS_Class");
+        CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == busBefore, "the bus switched");
+        CHECK(RequestCount() == (overlay == overlays[0] ? 0u : 1u), "the bus received %lu requests",
+              RequestCount());
+    }
+}
+
+static void InventoryFails(void)
+{
+    struct {
+        const wchar_t* overlay;
+        const wchar_t* message;
+    } cases[] = {
+        {L"tests\\wine\\devices\\no-exposable-store.reg", L"Error in finding storage types."},
+        {L"tests\\wine\\devices\\no-stores-key.reg", L"Error in finding storage types."},
+        {L"tests\\wine\\devices\\no-client-drivers.reg", L"Error in finding USB Function Types."},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
+        Outcome before = ReadOutcome();
+        Palvenor app = Start();
+        // The box comes while the dialog is still hidden; it shows afterwards.
+        HWND hidden = WaitForWindow(app, TITLE, false);
+        CHECK(hidden != NULL && !IsWindowVisible(hidden), "the dialog showed before the error box");
+        AnswerBox(app, ERROR_CAPTION, c.message);
+        if (WaitForDialog(&app)) {
+            ExpectList(app.dialog, IDC_STORAGE_LIST, {}, LB_ERR);
+            ExpectList(app.dialog, IDC_FUNCTION_LIST, {}, LB_ERR);
+            Press(app.dialog, IDCANCEL);
+        }
+        ExpectExit(&app);
+        ExpectUnchanged(before);
+    }
+}
+
+static void RefreshRereads(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_STORAGE_LIST, 0);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        // The SD card goes away and the setting moves to the USB disk.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\Stores\\2 SD");
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegSetValueExW(key, L"DeviceName", 0, REG_SZ, (const BYTE*)L"DSK3:", 12);
+            RegCloseKey(key);
+        }
+        Press(app.dialog, IDC_REFRESH);
+        Settle(app.dialog, 1);
+        ExpectList(app.dialog, IDC_STORAGE_LIST, {L"USB Disk"}, 0);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 2);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+static void KeysAndCloseBox(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        Key(app.dialog, VK_RETURN);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK2:", L"RNDIS_Class");
+    ExpectOneRequest(L"RNDIS_Class");
+
+    for (int leave = 0; leave < 2; leave++) {
+        ImportDevice({L"devices\\default.reg"});
+        Outcome before = ReadOutcome();
+        app = Start();
+        if (WaitForDialog(&app)) {
+            Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+            if (leave == 0)
+                Key(app.dialog, VK_ESCAPE);
+            else
+                CloseBox(app.dialog);
+        }
+        ExpectExit(&app);
+        ExpectNoBoxes(app);
+        ExpectUnchanged(before);
+    }
+}
+
+static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static void SecondStart(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor first = Start();
+    if (WaitForDialog(&first)) {
+        // Something else is in front when the second start comes.
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = PlainWindowProc;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.lpszClassName = L"PalvenorTestFront";
+        RegisterClassW(&windowClass);
+        HWND front = CreateWindowW(L"PalvenorTestFront", L"front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
+                                   NULL, NULL, windowClass.hInstance, NULL);
+        SetForegroundWindow(front);
+        CHECK(GetForegroundWindow() == front, "could not bring another window to the front");
+
+        Palvenor second = Start();
+        CHECK(WaitForSingleObject(second.process.hProcess, 5000) == WAIT_OBJECT_0,
+              "the second start did not end at once");
+        ExpectExit(&second);
+        CHECK(GetForegroundWindow() == first.dialog, "the running dialog did not come to the front");
+        CHECK(IsWindowVisible(first.dialog), "the running dialog went away");
+        DestroyWindow(front);
+        Press(first.dialog, IDCANCEL);
+    }
+    ExpectExit(&first);
+}
+
+// Every way in while a box waits: none may start, end or rebuild anything.
+static void PressEverything(HWND dialog)
+{
+    Press(dialog, IDOK);
+    Press(dialog, IDC_REFRESH);
+    Press(dialog, IDCANCEL);
+    Key(dialog, VK_RETURN);
+    Key(dialog, VK_ESCAPE);
+    CloseBox(dialog);
+    Settle(dialog, 9);
+}
+
+static void ExpectStillWaiting(const Palvenor& app, HWND dialog, const wchar_t* caption)
+{
+    CHECK(IsWindow(dialog), "the dialog was destroyed under the waiting box");
+    CHECK(FindWindows(app, caption).size() == 1, "%zu \"%s\" boxes are up, expected one",
+          FindWindows(app, caption).size(), Narrow(caption).c_str());
+    CHECK(FindWindows(app, caption == ERROR_CAPTION ? WARNING_CAPTION : ERROR_CAPTION).empty(),
+          "another box came up");
+    CHECK(WaitForSingleObject(app.process.hProcess, 0) == WAIT_TIMEOUT, "palvenor.exe ended");
+}
+
+static void PressesDuringBoxes(void)
+{
+    // The populate error box, while the dialog is still hidden.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\no-exposable-store.reg"});
+    Outcome before = ReadOutcome();
+    Palvenor app = Start();
+    HWND box = WaitForWindow(app, ERROR_CAPTION, true);
+    HWND dialog = WaitForWindow(app, TITLE, false);
+    CHECK(box != NULL && dialog != NULL, "no populate error box");
+    if (box != NULL && dialog != NULL) {
+        PressEverything(dialog);
+        ExpectStillWaiting(app, dialog, ERROR_CAPTION);
+        AnswerBox(app, ERROR_CAPTION, L"Error in finding storage types.");
+        if (WaitForDialog(&app)) {
+            ExpectNoBoxes(app);
+            Press(app.dialog, IDCANCEL);
+        }
+    }
+    ExpectExit(&app);
+    ExpectUnchanged(before);
+
+    // The apply error box.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\no-device-name.reg"});
+    before = ReadOutcome();
+    app = Start();
+    if (WaitForDialog(&app)) {
+        Press(app.dialog, IDOK);
+        if (WaitForWindow(app, ERROR_CAPTION, true) != NULL) {
+            PressEverything(app.dialog);
+            ExpectStillWaiting(app, app.dialog, ERROR_CAPTION);
+        }
+        AnswerBox(app, ERROR_CAPTION, L"Error, selected storage type not found.");
+    }
+    ExpectExit(&app);
+    ExpectUnchanged(before);
+
+    // The remove-cable warning, while the request waits to be sent.
+    ImportDevice({L"devices\\default.reg"});
+    app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+        Press(app.dialog, IDOK);
+        if (WaitForWindow(app, WARNING_CAPTION, true) != NULL) {
+            PressEverything(app.dialog);
+            ExpectStillWaiting(app, app.dialog, WARNING_CAPTION);
+            CHECK(RequestCount() == 0, "a request went out before the warning was closed");
+        }
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectNoBoxes(app);
+    ExpectWritten(L"DSK2:", L"Mass_Storage_Class");
+    ExpectOneRequest(L"Mass_Storage_Class");
+}
+
+// ---- the built resources ----
+
+static const BYTE* ResourceBytes(HMODULE module, const wchar_t* type, int id, DWORD* size)
+{
+    HRSRC resource = FindResourceExW(module, type, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : NULL;
+    *size = resource ? SizeofResource(module, resource) : 0;
+    return (const BYTE*)LockResource(loaded);
+}
+
+// A template field: a sz_Or_Ord (0xFFFF and an ordinal, or terminated text).
+static Text ReadNameOrOrdinal(const WORD** cursor)
+{
+    const WORD* p = *cursor;
+    Text text;
+    if (*p == 0xFFFF) {
+        text = L"#" + std::to_wstring(p[1]);
+        p += 2;
+    } else {
+        while (*p != 0)
+            text += (wchar_t)*p++;
+        p++;
+    }
+    *cursor = p;
+    return text;
+}
+
+static void BuiltResources(void)
+{
+    HMODULE module = LoadLibraryExW(g_palvenor.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    CHECK(module != NULL, "palvenor.exe cannot be loaded as a data file");
+    if (module == NULL)
+        return;
+
+    DWORD size = 0;
+    const BYTE* bytes = ResourceBytes(module, RT_DIALOG, 101, &size);
+    CHECK(bytes != NULL && size >= sizeof(DLGTEMPLATE), "no dialog template 101 in language 1033");
+    if (bytes != NULL) {
+        const DLGTEMPLATE* header = (const DLGTEMPLATE*)bytes;
+        CHECK(header->style == 0x80C800C0 && header->dwExtendedStyle == 0, "template style 0x%08lX",
+              header->style);
+        CHECK(header->cdit == 7 && header->x == 0 && header->y == 0 && header->cx == 167 && header->cy == 112,
+              "template has %d controls at %d,%d size %dx%d", header->cdit, header->x, header->y, header->cx,
+              header->cy);
+        const WORD* p = (const WORD*)(header + 1);
+        Text menu = ReadNameOrOrdinal(&p), windowClass = ReadNameOrOrdinal(&p), caption = ReadNameOrOrdinal(&p);
+        WORD points = *p++;
+        Text font = ReadNameOrOrdinal(&p);
+        CHECK(menu.empty() && windowClass.empty() && caption == TITLE && points == 8 && font == L"System",
+              "template caption \"%s\", font %d \"%s\"", Narrow(caption).c_str(), points, Narrow(font).c_str());
+        struct {
+            WORD id;
+            const wchar_t *className, *text;
+            DWORD style;
+            short x, y, cx, cy;
+        } expected[] = {
+            {1, L"#128", L"OK", 0x50010001, 128, 27, 35, 13},
+            {2, L"#128", L"Cancel", 0x50010000, 128, 79, 35, 13},
+            {1000, L"#128", L"Refresh", 0x50010000, 128, 53, 35, 13},
+            {1001, L"#131", L"", 0x50A10103, 10, 16, 110, 46},
+            {0xFFFF, L"#130", L"USB Functions", 0x50020000, 11, 6, 56, 8},
+            {1002, L"#131", L"", 0x50A10103, 10, 76, 110, 30},
+            {1003, L"#130", L"Mass Storage to Expose:", 0x50020000, 11, 66, 95, 8},
+        };
+        for (int i = 0; i < 7 && i < header->cdit; i++) {
+            p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+            const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
+            p = (const WORD*)(item + 1);
+            Text className = ReadNameOrOrdinal(&p), text = ReadNameOrOrdinal(&p);
+            WORD extra = *p++;
+            p = (const WORD*)((const BYTE*)p + extra);
+            CHECK(item->id == expected[i].id && className == expected[i].className && text == expected[i].text &&
+                      item->style == expected[i].style && item->dwExtendedStyle == 0 && item->x == expected[i].x &&
+                      item->y == expected[i].y && item->cx == expected[i].cx && item->cy == expected[i].cy,
+                  "control %d is id %d class %s \"%s\" style 0x%08lX at %d,%d size %dx%d", i, item->id,
+                  Narrow(className).c_str(), Narrow(text).c_str(), item->style, item->x, item->y, item->cx,
+                  item->cy);
+        }
+    }
+
+    const wchar_t* strings[] = {
+        L"USB Function Palvenor",
+        L"Pick from available USB functions to expose to a host device.  Also pick USB function mass stoarge drive "
+        L"to expose.",
+        L"USB Function Palvenor"};
+    for (int id = 1; id <= 3; id++) {
+        wchar_t text[200] = {0};
+        LoadStringW(module, id, text, 200);
+        CHECK(lstrcmpW(text, strings[id - 1]) == 0, "string %d is \"%s\"", id, Narrow(text).c_str());
+    }
+
+    const BYTE* group = ResourceBytes(module, RT_GROUP_ICON, 102, &size);
+    CHECK(group != NULL && size == 6 + 14, "icon group 102 is not one image (%lu bytes)", size);
+    if (group != NULL && size == 6 + 14) {
+        const BYTE* entry = group + 6;
+        WORD bitCount = (WORD)(entry[6] | (entry[7] << 8));
+        CHECK(entry[0] == 32 && entry[1] == 32 && bitCount == 4, "the icon is %dx%d at %d bits per pixel",
+              entry[0], entry[1], bitCount);
+        WORD iconId = (WORD)(entry[12] | (entry[13] << 8));
+        const BYTE* image = ResourceBytes(module, RT_ICON, iconId, &size);
+        const BITMAPINFOHEADER* info = (const BITMAPINFOHEADER*)image;
+        CHECK(info != NULL && info->biWidth == 32 && info->biHeight == 64 && info->biBitCount == 4,
+              "icon image %d is not a 32x32 16-colour bitmap", iconId);
+    }
+    FreeLibrary(module);
+}
+
+// ---- the walk-through of scripts/run ----
+
+// The screen as a BMP file.
+static void SaveScreenshot(const Text& path)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* pixels = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, NULL, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    DWORD imageBytes = ((width * 3 + 3) & ~3) * height;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + imageBytes;
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(out, &file, sizeof(file), &written, NULL);
+    WriteFile(out, &info.bmiHeader, sizeof(info.bmiHeader), &written, NULL);
+    WriteFile(out, pixels, imageBytes, &written, NULL);
+    CloseHandle(out);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+}
+
+static void PrintSettings(const char* when)
+{
+    Outcome now = ReadOutcome();
+    printf("%s:\n  DeviceName           %s\n  DefaultClientDriver  %s\n  bus's current driver %s\n", when,
+           Describe(now.deviceName).c_str(), Describe(now.defaultDriver).c_str(),
+           Describe(now.currentDriver).c_str());
+}
+
+static void PrintList(const char* title, const ListState& list)
+{
+    printf("%s\n", title);
+    for (size_t i = 0; i < list.entries.size(); i++)
+        printf("  %s %s\n", (int)i == list.selected ? "[x]" : "[ ]", Narrow(list.entries[i]).c_str());
+}
+
+// The main job as a person does it: look, pick another store and driver, OK.
+static int Walkthrough(const Text& shots)
+{
+    g_scenario = "walk-through";
+    PrintSettings("Before");
+    Palvenor app = Start();
+    if (!WaitForDialog(&app))
+        return 1;
+    Sleep(500);
+    SaveScreenshot(shots + L"\\dialog.bmp");
+    ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+    ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+    printf("\nThe dialog shows ([x] = preselected from the registry):\n");
+    PrintList("USB Functions", functions);
+    PrintList("Mass Storage to Expose:", stores);
+
+    int store = stores.entries.empty() ? LB_ERR : (stores.selected + 1) % (int)stores.entries.size();
+    int function = functions.entries.empty() ? LB_ERR : (functions.selected + 1) % (int)functions.entries.size();
+    if (store != LB_ERR && function != LB_ERR)
+        printf("\nChoosing \"%s\" and \"%s\", then pressing OK.\n", Narrow(stores.entries[store]).c_str(),
+               Narrow(functions.entries[function]).c_str());
+    Choose(app.dialog, IDC_STORAGE_LIST, store);
+    Choose(app.dialog, IDC_FUNCTION_LIST, function);
+    Sleep(300);
+    SaveScreenshot(shots + L"\\chosen.bmp");
+    Press(app.dialog, IDOK);
+    HWND box = WaitForWindow(app, WARNING_CAPTION, true);
+    if (box != NULL) {
+        Sleep(500);
+        SaveScreenshot(shots + L"\\warning.bmp");
+        printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(),
+               Narrow(WindowText(GetDlgItem(box, 0xFFFF))).c_str());
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    PrintSettings("After");
+    return g_failures == 0 ? 0 : 1;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc == 5 && lstrcmpW(argv[1], L"--walkthrough") == 0) {
+        g_repository = argv[2];
+        g_palvenor = argv[3];
+        return Walkthrough(argv[4]);
+    }
+    if (argc < 3) {
+        printf("usage: driver.exe <repository> <palvenor.exe> [scenario ...]\n"
+               "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n");
+        return 2;
+    }
+    g_repository = argv[1];
+    g_palvenor = argv[2];
+
+    struct {
+        const char* name;
+        void (*run)(void);
+    } scenarios[] = {
+        {"lists-on-start", ListsOnStart},
+        {"ok-with-new-choice", OkWithNewChoice},
+        {"ok-with-nothing-selected", OkWithNothingSelected},
+        {"bus-fails", BusFails},
+        {"inventory-fails", InventoryFails},
+        {"refresh-rereads", RefreshRereads},
+        {"keys-and-close-box", KeysAndCloseBox},
+        {"second-start", SecondStart},
+        {"presses-during-boxes", PressesDuringBoxes},
+        {"built-resources", BuiltResources},
+    };
+    int failed = 0, ran = 0;
+    for (auto& scenario : scenarios) {
+        bool chosen = argc == 3;
+        for (int i = 3; i < argc; i++) {
+            char name[64];
+            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, name, sizeof(name), NULL, NULL);
+            chosen = chosen || strcmp(name, scenario.name) == 0;
+        }
+        if (!chosen)
+            continue;
+        g_scenario = scenario.name;
+        int before = g_failures;
+        DWORD start = GetTickCount();
+        scenario.run();
+        ran++;
+        if (g_failures != before)
+            failed++;
+        printf("%s %s (%lu ms)\n", g_failures == before ? "ok  " : "FAIL", scenario.name, GetTickCount() - start);
+    }
+    printf("%d of %d scenarios passed\n", ran - failed, ran);
+    return failed == 0 && ran > 0 ? 0 : 1;
+}
