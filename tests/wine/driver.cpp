@@ -788,10 +788,13 @@ static void BuiltResources(void)
 
 // ---- the walk-through of scripts/run ----
 
-// The screen as a BMP file.
-static void SaveScreenshot(const Text& path)
+// The screen, or only the part of it a window covers, as a BMP file.
+static void SaveScreenshot(const Text& path, HWND window)
 {
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window != NULL)
+        GetWindowRect(window, &area);
+    int width = area.right - area.left, height = area.bottom - area.top;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -803,7 +806,7 @@ static void SaveScreenshot(const Text& path)
     void* pixels = NULL;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, NULL, 0);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     GdiFlush();
     DWORD imageBytes = ((width * 3 + 3) & ~3) * height;
     BITMAPFILEHEADER file = {};
@@ -846,7 +849,7 @@ static int Walkthrough(const Text& shots)
     if (!WaitForDialog(&app))
         return 1;
     Sleep(500);
-    SaveScreenshot(shots + L"\\dialog.bmp");
+    SaveScreenshot(shots + L"\\dialog.bmp", app.dialog);
     ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
     ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
     printf("\nThe dialog shows ([x] = preselected from the registry):\n");
@@ -861,12 +864,12 @@ static int Walkthrough(const Text& shots)
     Choose(app.dialog, IDC_STORAGE_LIST, store);
     Choose(app.dialog, IDC_FUNCTION_LIST, function);
     Sleep(300);
-    SaveScreenshot(shots + L"\\chosen.bmp");
+    SaveScreenshot(shots + L"\\chosen.bmp", app.dialog);
     Press(app.dialog, IDOK);
     HWND box = WaitForWindow(app, WARNING_CAPTION, true);
     if (box != NULL) {
         Sleep(500);
-        SaveScreenshot(shots + L"\\warning.bmp");
+        SaveScreenshot(shots + L"\\warning.bmp", NULL);
         printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(),
                Narrow(WindowText(GetDlgItem(box, 0xFFFF))).c_str());
         AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
