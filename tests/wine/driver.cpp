@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/ce_services.h"
+#include "platform/win32/emulated_device.h"
+
 typedef std::wstring Text;
 typedef std::vector<BYTE> Bytes;
 
@@ -679,6 +682,150 @@ static void PressesDuringBoxes(void)
     ExpectOneRequest(L"Mass_Storage_Class");
 }
 
+// ---- the stand-ins themselves ----
+
+static void StoreSearchRules(void)
+{
+    STOREINFO info;
+    memset(&info, 0, sizeof(info));
+    SetLastError(0xdeadbeef);
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER,
+          "a store search with cbSize 0 did not fail as an invalid parameter");
+    info.cbSize = sizeof(info) - 4;
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE, "a store search with a short cbSize did not fail");
+
+    info.cbSize = sizeof(info);
+    HANDLE search = FindFirstStore(&info);
+    CHECK(search != INVALID_HANDLE_VALUE, "the store search did not open");
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<STOREINFO> stores(1, info);
+    while (FindNextStore(search, &info))
+        stores.push_back(info);
+    CHECK(GetLastError() == ERROR_NO_MORE_FILES, "the walk ended with error %lu", GetLastError());
+    CHECK(!FindNextStore(search, &info), "the walk went on after its end");
+    CHECK(FindCloseStore(search), "the search did not close");
+    CHECK(stores.size() == 8, "%zu stores reported, expected 8", stores.size());
+    if (stores.size() != 8)
+        return;
+    CHECK(memcmp(stores[0].szDeviceName, L"DSK1:", 12) == 0 && memcmp(stores[0].sdi.szProfile, L"Tulvane", 16) == 0,
+          "the first store is not the internal flash");
+    WCHAR odd[PROFILENAMESIZE] = L"Tulvane";
+    odd[8] = L'X';
+    CHECK(memcmp(stores[2].sdi.szProfile, odd, sizeof(odd)) == 0, "the binary profile was not taken as given");
+    CHECK(stores[3].sdi.dwDeviceFlags == 0xfffffffe && stores[4].sdi.dwDeviceClass == 2,
+          "classes and flags not taken as given");
+    CHECK(memcmp(stores[7].szDeviceName, L"DSK12345", 16) == 0 && stores[7].szStoreName[31] == L'!' &&
+              stores[7].sdi.szProfile[0] == 0 && stores[7].sdi.dwDeviceClass == 1,
+          "names that fill their fields, or an absent profile, were not taken as given");
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, STORES_KEY);
+    SetLastError(0xdeadbeef);
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES,
+          "a device without stores did not fail the first search");
+}
+
+// Sends one request to an open bus; the slot holds name, zero-filled.
+static BOOL Request(HANDLE bus, DWORD code, const wchar_t* name, DWORD bytes)
+{
+    WCHAR slot[129] = {0};
+    memcpy(slot, name, lstrlenW(name) * sizeof(WCHAR));
+    return EmulatedDeviceIoControl(bus, code, slot, bytes, NULL, 0, NULL, NULL);
+}
+
+static void BusRules(void)
+{
+    static const GUID busInterface = {0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
+    GUID otherInterface = busInterface;
+    otherInterface.Data4[7] ^= 1;
+    DEVMGR_DEVICE_INFORMATION device;
+    memset(&device, 0, sizeof(device));
+    device.dwSize = sizeof(device) - 2;
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+          "a device search with a wrong dwSize did not fail");
+    device.dwSize = sizeof(device);
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &otherInterface, &device) == INVALID_HANDLE_VALUE,
+          "another interface found the bus");
+    HANDLE search = FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
+    CHECK(search != INVALID_HANDLE_VALUE && lstrcmpW(device.szBusName, L"$bus\\UFN_0") == 0,
+          "the bus was not found by its interface");
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    CHECK(CloseHandle(search), "the device search did not close");
+
+    HANDLE bus = EmulatedCreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(bus != INVALID_HANDLE_VALUE, "the bus did not open");
+    struct {
+        const char* what;
+        DWORD code;
+        const wchar_t* name;
+        DWORD bytes;
+        BOOL accepted;
+    } requests[] = {
+        {"another control code", 0x00220014, L"Serial_Class", 256, FALSE},
+        {"a short slot", 0x00220010, L"Serial_Class", 254, FALSE},
+        {"an empty name", 0x00220010, L"", 256, FALSE},
+        {"a driver that is not registered", 0x00220010, L"Printer_Class", 256, FALSE},
+        {"a path below a driver", 0x00220010, L"Serial_Class\\..", 256, FALSE},
+        {"a driver in other letter case", 0x00220010, L"serial_class", 256, TRUE},
+    };
+    for (auto& r : requests) {
+        SetLastError(0);
+        BOOL accepted = Request(bus, r.code, r.name, r.bytes);
+        CHECK(accepted == r.accepted && (accepted || GetLastError() != 0), "%s was %s", r.what,
+              accepted ? "accepted" : "refused");
+    }
+    CHECK(RequestCount() == 6, "%lu requests recorded, expected 6", RequestCount());
+    CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == StringValue(L"serial_class"), "the bus did not switch");
+
+    // A slot with no terminator in its 128 units names nothing.
+    WCHAR full[128];
+    for (WCHAR& unit : full)
+        unit = L'A';
+    CHECK(!EmulatedDeviceIoControl(bus, 0x00220010, full, sizeof(full), NULL, 0, NULL, NULL),
+          "an unterminated slot was accepted");
+    CHECK(EmulatedCloseHandle(bus), "the bus handle did not close");
+    CHECK(!EmulatedCloseHandle(bus), "the bus handle closed twice");
+    CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a closed bus took a request");
+
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BUS_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        DWORD refuse = 1;
+        RegSetValueExW(key, L"Refuse", 0, REG_DWORD, (const BYTE*)&refuse, sizeof(refuse));
+        RegCloseKey(key);
+    }
+    bus = EmulatedCreateFileW(L"$BUS\\ufn_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(bus != INVALID_HANDLE_VALUE, "the bus name did not open in other letter case");
+    CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a refusing bus accepted a request");
+    EmulatedCloseHandle(bus);
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, BUS_KEY);
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+          "an absent bus was found");
+    CHECK(EmulatedCreateFileW(L"$bus\\UFN_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) ==
+              INVALID_HANDLE_VALUE,
+          "an absent bus opened");
+}
+
+// Every other file goes to the system.
+static void OtherHandlesPassThrough(void)
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    HANDLE file = EmulatedCreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(file != INVALID_HANDLE_VALUE, "a real file did not open through the stand-in");
+    CHECK(GetFileSize(file, NULL) > 0, "the file opened is not the real one");
+    CHECK(EmulatedCloseHandle(file), "a real file did not close through the stand-in");
+}
+
+static void EmulatorRules(void)
+{
+    ImportDevice({L"tests\\wine\\devices\\several.reg"});
+    StoreSearchRules();
+    BusRules();
+    OtherHandlesPassThrough();
+}
+
 // ---- the built resources ----
 
 static const BYTE* ResourceBytes(HMODULE module, const wchar_t* type, int id, DWORD* size)
@@ -909,6 +1056,7 @@ int wmain(int argc, wchar_t** argv)
         {"second-start", SecondStart},
         {"presses-during-boxes", PressesDuringBoxes},
         {"built-resources", BuiltResources},
+        {"emulator-rules", EmulatorRules},
     };
     int failed = 0, ran = 0;
     for (auto& scenario : scenarios) {
