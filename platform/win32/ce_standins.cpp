@@ -21,13 +21,18 @@ static const GUID FUNCTION_BUS_INTERFACE = {
 // is absent or of another type.
 static DWORD ReadValue(HKEY key, LPCWSTR name, DWORD type, void* data, DWORD capacity)
 {
-    BYTE value[1024];
-    DWORD size = sizeof(value);
-    DWORD stored;
-    if (RegQueryValueExW(key, name, NULL, &stored, value, &size) != ERROR_SUCCESS || stored != type)
+    DWORD stored, size = 0;
+    if (RegQueryValueExW(key, name, NULL, &stored, NULL, &size) != ERROR_SUCCESS || stored != type || size == 0)
         return 0;
-    DWORD delivered = size < capacity ? size : capacity;
-    memcpy(data, value, delivered);
+    BYTE* value = (BYTE*)LocalAlloc(LPTR, size);
+    if (value == NULL)
+        return 0;
+    DWORD delivered = 0;
+    if (RegQueryValueExW(key, name, NULL, &stored, value, &size) == ERROR_SUCCESS && stored == type) {
+        delivered = size < capacity ? size : capacity;
+        memcpy(data, value, delivered);
+    }
+    LocalFree(value);
     return delivered;
 }
 

@@ -719,6 +719,20 @@ static void StoreSearchRules(void)
               stores[7].sdi.szProfile[0] == 0 && stores[7].sdi.dwDeviceClass == 1,
           "names that fill their fields, or an absent profile, were not taken as given");
 
+    // A name longer than its field is cut to it.
+    HKEY key;
+    Text longName(600, L'x');
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\Stores\\1 Internal", 0, KEY_SET_VALUE,
+                      &key) == ERROR_SUCCESS) {
+        RegSetValueExW(key, L"StoreName", 0, REG_SZ, (const BYTE*)longName.c_str(), 601 * sizeof(WCHAR));
+        RegCloseKey(key);
+    }
+    search = FindFirstStore(&info);
+    CHECK(search != INVALID_HANDLE_VALUE && Text(info.szStoreName, STORENAMESIZE) == Text(STORENAMESIZE, L'x'),
+          "a long store name was not cut to its field");
+    if (search != INVALID_HANDLE_VALUE)
+        FindCloseStore(search);
+
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, STORES_KEY);
     SetLastError(0xdeadbeef);
     CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES,
