@@ -153,14 +153,28 @@ static Outcome ReadOutcome(void)
     return outcome;
 }
 
+// Wine 8 now and then fails a CreateProcess with ERROR_INTERNAL_ERROR while
+// an earlier process is still winding down; the start is tried again.
+static bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMATION* process)
+{
+    for (int attempt = 0; attempt < 5; attempt++) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+        line.push_back(0);
+        if (CreateProcessW(application, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, process))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+        Sleep(100);
+    }
+    return false;
+}
+
 static bool RunAndWait(const Text& commandLine)
 {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!Launch(NULL, commandLine, &process))
         return false;
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
@@ -192,14 +206,7 @@ struct Palvenor {
 static Palvenor Start(void)
 {
     Palvenor app;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    std::vector<wchar_t> line;
-    Text quoted = L"\"" + g_palvenor + L"\"";
-    line.assign(quoted.begin(), quoted.end());
-    line.push_back(0);
-    if (!CreateProcessW(g_palvenor.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                        &app.process))
+    if (!Launch(g_palvenor.c_str(), L"\"" + g_palvenor + L"\"", &app.process))
         Fail(__LINE__, "palvenor.exe did not start (error %lu)", GetLastError());
     return app;
 }
