@@ -76,8 +76,6 @@ static BOOL ReadStore(HKEY stores, DWORD index, STOREINFO* info)
         ReadTextField(store, L"Profile", info->sdi.szProfile, PROFILENAMESIZE);
     info->sdi.dwDeviceClass = ReadDword(store, L"DeviceClass");
     info->sdi.dwDeviceFlags = ReadDword(store, L"DeviceFlags");
-    info->dwDeviceClass = info->sdi.dwDeviceClass;
-    info->dwDeviceFlags = info->sdi.dwDeviceFlags;
     RegCloseKey(store);
     return TRUE;
 }
