@@ -478,10 +478,15 @@ static void OkWithNothingSelected(void)
 
 static void BusFails(void)
 {
-    const wchar_t* overlays[] = {L"tests\\wine\\devices\\bus-absent.reg",
-                                 L"tests\\wine\\devices\\bus-refusing.reg"};
-    for (const wchar_t* overlay : overlays) {
-        ImportDevice({L"devices\\default.reg", overlay});
+    struct {
+        const wchar_t* overlay;
+        DWORD requests;
+    } cases[] = {
+        {L"tests\\wine\\devices\\bus-absent.reg", 0},
+        {L"tests\\wine\\devices\\bus-refusing.reg", 1},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
         Value busBefore = ReadValue(BUS_KEY, L"CurrentClientDriver");
         Palvenor app = Start();
         if (WaitForDialog(&app)) {
@@ -493,8 +498,8 @@ static void BusFails(void)
         ExpectExit(&app);
         ExpectWritten(L"DSK2:", L"RNDIS_Class");
         CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == busBefore, "the bus switched");
-        CHECK(RequestCount() == (overlay == overlays[0] ? 0u : 1u), "the bus received %lu requests",
-              RequestCount());
+        CHECK(RequestCount() == c.requests, "the bus received %lu requests, expected %lu", RequestCount(),
+              c.requests);
     }
 }
 
