@@ -111,26 +111,64 @@ inline std::vector<std::string> EventsStartingWith(const std::string& prefix)
     return found;
 }
 
-// Runs an operation once to count its allocations, then again with each one
-// failing in turn, after a fresh setup; check() judges each failed run.
-template <class Setup, class Run, class Check>
-int SweepAllocations(Setup setup, Run run, Check check)
+// One injected fault: the nth call of kind (1 for the first) fails.
+struct Fault {
+    HostCall kind;
+    int nth;
+    bool Is(HostCall k, int n = 0) const { return kind == k && (n == 0 || nth == n); }
+};
+
+inline std::vector<HostCall> AllHostCalls()
+{
+    std::vector<HostCall> kinds;
+    for (int kind = 0; kind < HOST_CALL_KINDS; kind++)
+        kinds.push_back((HostCall)kind);
+    return kinds;
+}
+
+// Runs an operation once to count its calls of each kind, then again, after
+// a fresh setup, with each of those calls failing in turn. run(fault) does
+// the operation and judges it; fault is null on the counting run. Returns
+// the number of distinct faults injected.
+template <class Setup, class Run>
+int SweepFaults(const std::vector<HostCall>& kinds, Setup setup, Run run)
 {
     HostReset();
     setup();
-    int before = HostCallCount(HOST_LOCAL_ALLOC);
-    run(false);
-    int allocations = HostCallCount(HOST_LOCAL_ALLOC) - before;
-    for (int nth = 1; nth <= allocations; nth++) {
-        SCOPED_TRACE("allocation " + std::to_string(nth) + " of " + std::to_string(allocations) + " fails");
-        HostReset();
-        setup();
-        HostFailCall(HOST_LOCAL_ALLOC, nth);
-        run(true);
-        EXPECT_EQ(1, HostInjectedFailures());
-        check();
+    std::vector<int> before;
+    for (HostCall kind : kinds)
+        before.push_back(HostCallCount(kind));
+    run((const Fault*)nullptr);
+    std::vector<int> counted;
+    for (size_t k = 0; k < kinds.size(); k++)
+        counted.push_back(HostCallCount(kinds[k]) - before[k]);
+    int injected = 0;
+    for (size_t k = 0; k < kinds.size(); k++) {
+        int calls = counted[k];
+        for (int nth = 1; nth <= calls; nth++) {
+            Fault fault{kinds[k], nth};
+            SCOPED_TRACE(std::string(HostCallName(fault.kind)) + " call " + std::to_string(nth) + " of " +
+                         std::to_string(calls) + " fails");
+            HostReset();
+            setup();
+            HostFailCall(fault.kind, nth);
+            run(&fault);
+            EXPECT_EQ(1, HostInjectedFailures()) << "the operation made fewer calls than it did unfailed";
+            injected++;
+        }
     }
-    return allocations;
+    return injected;
+}
+
+// SweepFaults over allocations only, where every failure ends the same way.
+template <class Setup, class Run, class Check>
+int SweepAllocations(Setup setup, Run run, Check check)
+{
+    return SweepFaults({HOST_LOCAL_ALLOC}, setup, [&](const Fault* fault) {
+        run(fault != nullptr);
+        if (fault != nullptr)
+            check();
+    });
 }
 
 #endif

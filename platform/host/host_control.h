@@ -38,6 +38,7 @@ enum HostCall {
 // injected faults. Resources loaded with HostLoadResourceFile stay.
 void HostReset(void);
 
+const char* HostCallName(HostCall kind); // "LocalAlloc", "RegOpenKeyExW", ...
 int HostCallCount(HostCall kind);
 // The nth call of kind from now on (1 is the next one) fails; 0 disarms.
 void HostFailCall(HostCall kind, int nth);

@@ -31,6 +31,16 @@ bool HostShouldFail(HostCall kind)
     return true;
 }
 
+const char* HostCallName(HostCall kind)
+{
+    static const char* const names[HOST_CALL_KINDS] = {
+        "LocalAlloc",      "RegOpenKeyExW",  "RegQueryValueExW", "RegSetValueExW",  "RegQueryInfoKeyW",
+        "RegEnumKeyExW",   "RegFlushKey",    "FindFirstStore",   "FindNextStore",   "FindFirstDevice",
+        "CreateFileW",     "DeviceIoControl", "LoadStringW",     "FindResourceW",   "LoadResource",
+        "CreateDialogIndirectParamW"};
+    return names[kind];
+}
+
 int HostCallCount(HostCall kind)
 {
     return g_callCounts[kind];
