@@ -10,12 +10,16 @@ void ShowErrorBox(LPCWSTR text)
 }
 
 // One entry per slot, appended, so that list-box index and slot index agree.
+// The box repaints once, not for each of what may be a thousand entries.
 static void FillListBox(HWND box, WCHAR* const* names, DWORD count)
 {
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     for (DWORD i = 0; i < count; i++) {
         LPCWSTR text = names[i] != NULL ? names[i] : EMPTY_SLOT_TEXT;
         SendMessageW(box, LB_INSERTSTRING, (WPARAM)-1, (LPARAM)text);
     }
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(box, NULL, TRUE);
 }
 
 // Selects the first slot whose name equals the registry value, by index.

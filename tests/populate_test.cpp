@@ -56,6 +56,27 @@ TEST_F(PopulateTest, SelectsOnlyTheEntryTheValueNames)
     }
 }
 
+// A list box that repainted for each entry would take seconds to fill with
+// a thousand client drivers.
+TEST_F(PopulateTest, FillingRepaintsAsOftenForAThousandEntriesAsForThree)
+{
+    InstallDevice();
+    Open();
+    HWND functionBox = GetDlgItem(dialog, IDC_FUNCTION_LIST);
+    int before = HostListRepaints(functionBox);
+    ASSERT_TRUE(PopulateLists(dialog));
+    int repaintsForThree = HostListRepaints(functionBox) - before;
+    for (int i = 0; i < 1000; i++)
+        AddClientDrivers({u"Driver_" + HostText(1, u'a' + i % 26) + HostText(1, u'a' + i / 26)});
+    before = HostListRepaints(functionBox);
+    ASSERT_TRUE(PopulateLists(dialog));
+    EXPECT_EQ(1003u, ListItems(dialog, IDC_FUNCTION_LIST).size());
+    EXPECT_EQ(repaintsForThree, HostListRepaints(functionBox) - before);
+    EXPECT_GE(3, repaintsForThree);
+    EXPECT_TRUE(HostListShowsItsItems(functionBox));
+    EXPECT_TRUE(HostListShowsItsItems(GetDlgItem(dialog, IDC_STORAGE_LIST)));
+}
+
 TEST_F(PopulateTest, LongerNameListedFirstDoesNotCaptureTheSelection)
 {
     AddClientDrivers({u"Serial_Class_Ex", u"Serial_Class"});

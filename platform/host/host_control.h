@@ -126,6 +126,9 @@ HostText HostWindowText(HWND window);
 bool HostIsVisible(HWND window);
 std::vector<HostText> HostListItems(HWND listBox);
 int HostListSelection(HWND listBox);
+// How often the box repainted, and whether what it shows is its items.
+int HostListRepaints(HWND listBox);
+bool HostListShowsItsItems(HWND listBox);
 HWND HostForegroundWindow(void);
 ULONG_PTR HostForegroundHandleValue(void); // as passed, low bit included
 INITCOMMONCONTROLSEX HostCommonControls(void);

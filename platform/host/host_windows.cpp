@@ -28,6 +28,11 @@ struct Window {
     bool visible;
     std::vector<HostText> items;
     int selection;
+    // A list box repaints on each change while redrawing is on; changes made
+    // with it off show only once the box is invalidated.
+    bool redrawOff;
+    bool stale;
+    int repaints;
 };
 
 std::vector<Resource> g_resources;
@@ -67,7 +72,7 @@ Window* FindOrAbort(HWND handle, const char* call)
 
 HWND AddWindow(const HostText& className, const HostText& text, int id, HWND parent, DWORD style, DLGPROC proc)
 {
-    g_windows.push_back(Window{true, false, className, text, id, parent, style, proc, false, {}, -1});
+    g_windows.push_back(Window{true, false, className, text, id, parent, style, proc, false, {}, -1, false, false, 0});
     return HandleOf(g_windows.size() - 1);
 }
 
@@ -146,11 +151,22 @@ const Resource* FindResourceEntry(WORD type, WORD name)
     return NULL;
 }
 
+void ListBoxChanged(Window* box)
+{
+    if (box->redrawOff)
+        box->stale = true;
+    else
+        box->repaints++;
+}
+
 LRESULT ListBoxMessage(Window* box, UINT message, WPARAM wParam, LPARAM lParam)
 {
     int count = (int)box->items.size();
     int index = (int)wParam;
     switch (message) {
+    case WM_SETREDRAW:
+        box->redrawOff = wParam == FALSE;
+        return 0;
     case LB_INSERTSTRING:
         if (index < -1 || index > count)
             return LB_ERR;
@@ -160,10 +176,12 @@ LRESULT ListBoxMessage(Window* box, UINT message, WPARAM wParam, LPARAM lParam)
         box->items.insert(box->items.begin() + index, HostText((LPCWSTR)lParam));
         if (box->selection >= index)
             box->selection++;
+        ListBoxChanged(box);
         return index;
     case LB_RESETCONTENT:
         box->items.clear();
         box->selection = -1;
+        ListBoxChanged(box);
         return 0;
     case LB_SETCURSEL:
         if (index == -1) {
@@ -173,6 +191,7 @@ LRESULT ListBoxMessage(Window* box, UINT message, WPARAM wParam, LPARAM lParam)
         if (index < 0 || index >= count)
             return LB_ERR;
         box->selection = index;
+        ListBoxChanged(box);
         return index;
     case LB_GETCURSEL:
         return box->selection;
@@ -347,6 +366,17 @@ bool HostIsVisible(HWND window)
 std::vector<HostText> HostListItems(HWND listBox)
 {
     return FindOrAbort(listBox, "HostListItems")->items;
+}
+
+int HostListRepaints(HWND listBox)
+{
+    return FindOrAbort(listBox, "HostListRepaints")->repaints;
+}
+
+bool HostListShowsItsItems(HWND listBox)
+{
+    Window* box = FindOrAbort(listBox, "HostListShowsItsItems");
+    return !box->redrawOff && !box->stale;
 }
 
 int HostListSelection(HWND listBox)
@@ -544,6 +574,18 @@ BOOL UpdateWindow(HWND window)
 {
     FindOrAbort(window, "UpdateWindow");
     HostRecord("UpdateWindow");
+    return TRUE;
+}
+
+BOOL InvalidateRect(HWND window, const RECT* area, BOOL erase)
+{
+    Window* found = FindOrAbort(window, "InvalidateRect");
+    if (area != NULL || !erase)
+        HostAbort("InvalidateRect: only the whole window, erased, is modelled");
+    if (!found->redrawOff) {
+        found->stale = false;
+        found->repaints++;
+    }
     return TRUE;
 }
 

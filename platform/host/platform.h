@@ -61,6 +61,10 @@ typedef struct _GUID {
     uint8_t Data4[8];
 } GUID;
 
+typedef struct tagRECT {
+    LONG left, top, right, bottom;
+} RECT;
+
 typedef struct tagPOINT {
     LONG x;
     LONG y;
@@ -135,6 +139,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 
 #define WM_NULL 0x0000
 #define WM_DESTROY 0x0002
+#define WM_SETREDRAW 0x000B
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
@@ -198,6 +203,7 @@ HWND CreateDialogIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTempla
                                 LPARAM initParam);
 BOOL ShowWindow(HWND window, int command);
 BOOL UpdateWindow(HWND window);
+BOOL InvalidateRect(HWND window, const RECT* area, BOOL erase);
 BOOL IsWindow(HWND window);
 BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL IsDialogMessageW(HWND dialog, MSG* msg);

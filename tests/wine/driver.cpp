@@ -5,6 +5,7 @@
 //   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -694,6 +695,173 @@ static void PressesDuringBoxes(void)
     ExpectOneRequest(L"Mass_Storage_Class");
 }
 
+// ---- under load ----
+
+static void SetString(HKEY key, const wchar_t* name, const Text& text)
+{
+    RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text.c_str(), (DWORD)((text.size() + 1) * sizeof(wchar_t)));
+}
+
+static void SetDword(HKEY key, const wchar_t* name, DWORD value)
+{
+    RegSetValueExW(key, name, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+}
+
+// The default device with 1,000 more client drivers, names of 127 characters,
+// and 64 more exposable stores.
+static void ImportLargeDevice(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    for (int i = 0; i < 1000; i++) {
+        wchar_t name[128];
+        swprintf(name, 128, L"Load_Driver_%04d_", i);
+        Text path = Text(CLIENT_DRIVERS_KEY) + L"\\" + name + Text(127 - lstrlenW(name), L'x');
+        HKEY key;
+        CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) ==
+                  ERROR_SUCCESS,
+              "could not create client driver %d", i);
+        RegCloseKey(key);
+    }
+    for (int i = 0; i < 64; i++) {
+        wchar_t name[64], device[16], store[32];
+        swprintf(name, 64, L"%ls\\6 Load %02d", STORES_KEY, i);
+        swprintf(device, 16, L"LD%02d:", i);
+        swprintf(store, 32, L"Load Store %02d", i);
+        HKEY key;
+        CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS,
+              "could not create store %d", i);
+        SetString(key, L"DeviceName", device);
+        SetString(key, L"StoreName", store);
+        SetString(key, L"Profile", L"SDMemory");
+        SetDword(key, L"DeviceClass", 1);
+        SetDword(key, L"DeviceFlags", 1);
+        RegCloseKey(key);
+    }
+}
+
+// A press of Refresh that returns once the lists are filled again.
+static void Refresh(HWND dialog)
+{
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED),
+                        (LPARAM)GetDlgItem(dialog, IDC_REFRESH), SMTO_NORMAL, WAIT_MS, &ignored);
+}
+
+struct ProcessUse {
+    SIZE_T privateBytes;
+    DWORD handles;
+};
+
+static ProcessUse ReadProcessUse(HANDLE process)
+{
+    ProcessUse use = {0, 0};
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (K32GetProcessMemoryInfo(process, &counters, sizeof(counters)))
+        use.privateBytes = counters.PagefileUsage;
+    GetProcessHandleCount(process, &use.handles);
+    return use;
+}
+
+static void RefreshUnderLoad(void)
+{
+    const int REFRESHES = 3, WARM_UP = 2;
+    ImportLargeDevice();
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+        ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+        CHECK(stores.entries.size() == 66 && functions.entries.size() == 1003,
+              "the lists hold %zu stores and %zu client drivers, expected 66 and 1003", stores.entries.size(),
+              functions.entries.size());
+        CHECK(stores.selected >= 0 && functions.selected >= 0, "the current values are not selected");
+        ProcessUse warm = {0, 0};
+        for (int i = 1; i <= REFRESHES && g_failures == 0; i++) {
+            DWORD t0 = GetTickCount();
+            Refresh(app.dialog);
+            DWORD t1 = GetTickCount();
+            ListState storesNow = ReadList(app.dialog, IDC_STORAGE_LIST);
+            ListState functionsNow = ReadList(app.dialog, IDC_FUNCTION_LIST);
+            printf("TIMING refresh %lu read %lu\n", t1 - t0, GetTickCount() - t1);
+            CHECK(storesNow.entries == stores.entries && storesNow.selected == stores.selected,
+                  "refresh %d changed the storage list", i);
+            CHECK(functionsNow.entries == functions.entries && functionsNow.selected == functions.selected,
+                  "refresh %d changed the function list", i);
+            if (i == WARM_UP)
+                warm = ReadProcessUse(app.process.hProcess);
+        }
+        ProcessUse end = ReadProcessUse(app.process.hProcess);
+        printf("     %d refreshes with %zu client drivers and %zu stores: private bytes %lu KiB after %d, %lu KiB "
+               "after %d; handles %lu, then %lu\n",
+               REFRESHES, functions.entries.size(), stores.entries.size(), (unsigned long)(warm.privateBytes / 1024),
+               WARM_UP, (unsigned long)(end.privateBytes / 1024), REFRESHES, warm.handles, end.handles);
+        CHECK(warm.privateBytes != 0, "Wine reports no memory use for palvenor.exe");
+        // A list leaked on each refresh would be about 300 KiB a time.
+        CHECK(end.privateBytes <= warm.privateBytes + 256 * 1024, "private bytes grew from %lu to %lu KiB",
+              (unsigned long)(warm.privateBytes / 1024), (unsigned long)(end.privateBytes / 1024));
+        CHECK(end.handles <= warm.handles, "handles grew from %lu to %lu", warm.handles, end.handles);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+// Random presses while each kind of box is up, for a bounded time; the
+// seed is printed so that a failing order can be run again.
+static void RandomPressesDuringBoxes(void)
+{
+    const DWORD BOUND_MS = 15000;
+    const wchar_t* overlays[] = {NULL, L"tests\\wine\\devices\\no-exposable-store.reg",
+                                 L"tests\\wine\\devices\\no-device-name.reg", L"tests\\wine\\devices\\bus-refusing.reg"};
+    DWORD seed = GetTickCount();
+    srand(seed);
+    printf("     seed %lu\n", seed);
+    int rounds = 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < BOUND_MS && g_failures == 0; rounds++) {
+        const wchar_t* overlay = overlays[rand() % 4];
+        if (overlay != NULL)
+            ImportDevice({L"devices\\default.reg", overlay});
+        else
+            ImportDevice({L"devices\\default.reg"});
+        Palvenor app = Start();
+        HWND dialog = WaitForWindow(app, TITLE, false);
+        // Until palvenor ends: presses in random order and number, and each
+        // box answered once they have been handled.
+        for (int turn = 0; turn < 20 && dialog != NULL && WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0;
+             turn++) {
+            for (int presses = rand() % 6; presses > 0; presses--) {
+                switch (rand() % 6) {
+                case 0: Press(dialog, IDOK); break;
+                case 1: Press(dialog, IDC_REFRESH); break;
+                case 2: Press(dialog, IDCANCEL); break;
+                case 3: Key(dialog, VK_RETURN); break;
+                case 4: Key(dialog, VK_ESCAPE); break;
+                default: CloseBox(dialog); break;
+                }
+            }
+            Settle(dialog, 6);
+            for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION}) {
+                std::vector<HWND> boxes = FindWindows(app, caption);
+                CHECK(boxes.size() <= 1, "%zu \"%s\" boxes are up", boxes.size(), Narrow(caption).c_str());
+                for (HWND box : boxes)
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+            }
+            if (!IsWindow(dialog))
+                dialog = WaitForWindow(app, TITLE, false);
+        }
+        if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0) {
+            // Still up after twenty turns: end it the way a person would.
+            for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION})
+                for (HWND box : FindWindows(app, caption))
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+            if (dialog != NULL)
+                Press(dialog, IDCANCEL);
+        }
+        ExpectExit(&app);
+        CHECK(RequestCount() <= 1, "the bus received %lu requests", RequestCount());
+    }
+    printf("     %d runs of palvenor.exe\n", rounds);
+}
+
 // ---- the stand-ins themselves ----
 
 static void StoreSearchRules(void)
@@ -1083,6 +1251,8 @@ int wmain(int argc, wchar_t** argv)
         {"presses-during-boxes", PressesDuringBoxes},
         {"built-resources", BuiltResources},
         {"emulator-rules", EmulatorRules},
+        {"refresh-under-load", RefreshUnderLoad},
+        {"random-presses-during-boxes", RandomPressesDuringBoxes},
     };
     int failed = 0, ran = 0;
     for (auto& scenario : scenarios) {
