@@ -17,6 +17,10 @@
 #define DeviceIoControl EmulatedDeviceIoControl
 #define CloseHandle EmulatedCloseHandle
 
+// The C++ runtime headers switch mingw to its own C99 scanf, some 30 KB
+// of code linked in; the system's scanf is the one in msvcrt.dll.
+#define swscanf __ms_swscanf
+
 // A desktop WinMain gets the command line as 8-bit text.
 typedef LPSTR ENTRY_COMMAND_LINE;
 // Desktop dialogs have the class "#32770", not CE's "Dialog".

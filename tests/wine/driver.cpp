@@ -807,6 +807,7 @@ static bool ListMatches(HWND dialog, int id, const ListState& expected, int offs
 static void RefreshUnderLoad(void)
 {
     const int REFRESHES = 200, WARM_UP = 20;
+    const int failuresBefore = g_failures;
     ImportLargeDevice();
     Palvenor app = Start();
     if (WaitForDialog(&app)) {
@@ -818,7 +819,7 @@ static void RefreshUnderLoad(void)
         CHECK(stores.selected >= 0 && functions.selected >= 0, "the current values are not selected");
         ProcessUse warm = {0, 0};
         DWORD slowest = 0;
-        for (int i = 1; i <= REFRESHES && g_failures == 0; i++) {
+        for (int i = 1; i <= REFRESHES && g_failures == failuresBefore; i++) {
             DWORD started = GetTickCount();
             Refresh(app.dialog);
             slowest = std::max(slowest, GetTickCount() - started);
@@ -938,8 +939,9 @@ static void RandomPressesDuringBoxes(void)
     DWORD seed = GetTickCount();
     srand(seed);
     printf("     seed %lu\n", seed);
+    const int failuresBefore = g_failures;
     int rounds = 0, answered = 0, switched = 0;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < BOUND_MS && g_failures == 0; rounds++) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < BOUND_MS && g_failures == failuresBefore; rounds++) {
         const wchar_t* overlay = overlays[rand() % 4];
         if (overlay != NULL)
             ImportDevice({L"devices\\default.reg", overlay});
