@@ -50,10 +50,15 @@ void HostInjectedFailure(HostCall kind);
 // "RegFlushKey HKEY_LOCAL_MACHINE", "Sleep 100", "DeviceIoControl 0x00220010",
 // "MessageBoxW Palvenor Error", ...
 const std::vector<std::string>& HostEvents(void);
+// Off, nothing is recorded: the benchmarks measure the system, not the record.
+void HostRecordEvents(bool on);
 
 // Heap.
 size_t HostLiveBlocks(void);
 size_t HostLiveBytes(void);
+// The most bytes live at once since the last reset of the peak (or HostReset).
+size_t HostPeakLiveBytes(void);
+void HostResetPeakLiveBytes(void);
 size_t HostBlockBytes(const void* block); // 0 when it is no live block
 
 // Registry. Paths are relative to root, with backslashes.

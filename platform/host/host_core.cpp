@@ -6,13 +6,17 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <map>
+#include <algorithm>
+#include <unordered_map>
 
 static int g_callCounts[HOST_CALL_KINDS];
 static int g_failAt[HOST_CALL_KINDS];
 static int g_injectedFailures;
 static std::vector<std::string> g_events;
-static std::map<const void*, size_t> g_blocks;
+static bool g_recording = true;
+static std::unordered_map<const void*, size_t> g_blocks;
+static size_t g_liveBytes;
+static size_t g_peakBytes;
 static thread_local DWORD g_lastError;
 
 __attribute__((noinline)) void HostInjectedFailure(HostCall kind)
@@ -58,13 +62,20 @@ int HostInjectedFailures(void)
 
 void HostRecord(const std::string& event)
 {
-    g_events.push_back(event);
+    if (g_recording)
+        g_events.push_back(event);
+}
+
+void HostRecordEvents(bool on)
+{
+    g_recording = on;
 }
 
 const std::vector<std::string>& HostEvents(void)
 {
     return g_events;
 }
+
 
 void HostAbort(const char* what)
 {
@@ -80,10 +91,12 @@ void HostReset(void)
     }
     g_injectedFailures = 0;
     g_events.clear();
+    g_recording = true;
     // Blocks still live belong to a test that already failed for them.
     for (auto& block : g_blocks)
         free(const_cast<void*>(block.first));
     g_blocks.clear();
+    g_liveBytes = g_peakBytes = 0;
     g_lastError = 0;
     HostResetRegistry();
     HostResetDevices();
@@ -126,6 +139,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
     if (block == NULL)
         HostAbort("LocalAlloc: the host is out of memory");
     g_blocks[block] = bytes;
+    g_liveBytes += bytes;
+    g_peakBytes = std::max(g_peakBytes, g_liveBytes);
     return block;
 }
 
@@ -136,6 +151,7 @@ HLOCAL LocalFree(HLOCAL block)
     auto found = g_blocks.find(block);
     if (found == g_blocks.end())
         HostAbort("LocalFree: not a live block (freed twice, or never allocated)");
+    g_liveBytes -= found->second;
     g_blocks.erase(found);
     free(block);
     return NULL;
@@ -148,10 +164,17 @@ size_t HostLiveBlocks(void)
 
 size_t HostLiveBytes(void)
 {
-    size_t bytes = 0;
-    for (auto& block : g_blocks)
-        bytes += block.second;
-    return bytes;
+    return g_liveBytes;
+}
+
+size_t HostPeakLiveBytes(void)
+{
+    return g_peakBytes;
+}
+
+void HostResetPeakLiveBytes(void)
+{
+    g_peakBytes = g_liveBytes;
 }
 
 size_t HostBlockBytes(const void* block)

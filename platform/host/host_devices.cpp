@@ -1,6 +1,8 @@
 // The storage manager, device manager and USB function bus driver stand-ins.
 #include "host_internal.h"
 
+#include <memory>
+
 #include <map>
 
 #include "settings/registry_settings.h"
@@ -8,13 +10,15 @@
 namespace {
 
 struct StoreSearch {
-    std::vector<STOREINFO> stores; // as they were when the search opened
+    // As they were when the search opened: shared, not copied, since
+    // HostSetStores replaces the set rather than changing it.
+    std::shared_ptr<const std::vector<STOREINFO>> stores;
     size_t next;
 };
 
 enum HandleKind { DEVICE_SEARCH, BUS_DEVICE };
 
-std::vector<STOREINFO> g_stores;
+std::shared_ptr<const std::vector<STOREINFO>> g_stores = std::make_shared<const std::vector<STOREINFO>>();
 std::function<void(int)> g_onStoreSearch;
 int g_storeSearches;
 std::map<HANDLE, StoreSearch> g_storeSearchHandles;
@@ -46,7 +50,7 @@ bool NamesClientDriver(const HostText& name)
 
 void HostResetDevices(void)
 {
-    g_stores.clear();
+    g_stores = std::make_shared<const std::vector<STOREINFO>>();
     g_onStoreSearch = nullptr;
     g_storeSearches = 0;
     g_storeSearchHandles.clear();
@@ -61,7 +65,7 @@ void HostResetDevices(void)
 
 void HostSetStores(const std::vector<STOREINFO>& stores)
 {
-    g_stores = stores;
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
 }
 
 void HostOnStoreSearch(std::function<void(int search)> hook)
@@ -118,13 +122,13 @@ HANDLE WINAPI FindFirstStore(STOREINFO* info)
     }
     if (g_onStoreSearch)
         g_onStoreSearch(++g_storeSearches);
-    if (g_stores.empty()) {
+    if (g_stores->empty()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE search = NewHandle();
     g_storeSearchHandles[search] = StoreSearch{g_stores, 1};
-    *info = g_stores[0];
+    *info = (*g_stores)[0];
     info->cbSize = sizeof(STOREINFO);
     return search;
 }
@@ -139,11 +143,11 @@ BOOL WINAPI FindNextStore(HANDLE search, STOREINFO* info)
         return FALSE;
     }
     StoreSearch& walk = found->second;
-    if (walk.next >= walk.stores.size()) {
+    if (walk.next >= walk.stores->size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    *info = walk.stores[walk.next++];
+    *info = (*walk.stores)[walk.next++];
     info->cbSize = sizeof(STOREINFO);
     return TRUE;
 }
