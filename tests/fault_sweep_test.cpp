@@ -27,7 +27,15 @@ static std::vector<HostText> Names(WCHAR* const* names, DWORD count)
     return found;
 }
 
-class FaultSweepTest : public HostTest {};
+class FaultSweepTest : public HostTest {
+protected:
+    void OpenOnInstalledDevice()
+    {
+        InstallDevice();
+        dialog = CreateChoiceDialogForTest();
+        ASSERT_NE(nullptr, dialog);
+    }
+};
 
 TEST_F(FaultSweepTest, BuildStoreList)
 {
@@ -119,11 +127,7 @@ TEST_F(FaultSweepTest, PopulateLists)
 {
     // Refresh on an open dialog: three stores (one the flash), three client
     // drivers, both values naming an entry.
-    auto setup = [this] {
-        InstallDevice();
-        dialog = CreateChoiceDialogForTest();
-        ASSERT_NE(nullptr, dialog);
-    };
+    auto setup = [this] { OpenOnInstalledDevice(); };
     const int storeBlocks = 7;
     // What the storage list shows when the nth next call fails: the flash
     // comes first, so a first walk cut at once finds no exposable store.
@@ -182,9 +186,7 @@ TEST_F(FaultSweepTest, ApplySelection)
 {
     // SD Card (DSK2:) and RNDIS chosen; the registry holds DSK3: and Serial_Class.
     auto setup = [this] {
-        InstallDevice();
-        dialog = CreateChoiceDialogForTest();
-        ASSERT_NE(nullptr, dialog);
+        OpenOnInstalledDevice();
         HostChooseEntry(dialog, IDC_STORAGE_LIST, 0);
         HostChooseEntry(dialog, IDC_FUNCTION_LIST, 2);
     };
