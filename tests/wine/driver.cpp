@@ -1276,7 +1276,7 @@ static bool ListsFilled(HWND dialog)
 // (with both lists filled, for palvenor). Prints "startup <label> <ms>" and,
 // for palvenor, "populate <label> <ms>": from the dialog's window first seen,
 // still hidden, to visible. Leaves the program running in *app.
-static bool TimeStartup(const Text& program, const wchar_t* caption, const char* label, Palvenor* app)
+static bool TimeStartup(const Text& program, const wchar_t* caption, bool isPalvenor, const char* label, Palvenor* app)
 {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
@@ -1289,11 +1289,11 @@ static bool TimeStartup(const Text& program, const wchar_t* caption, const char*
         std::vector<HWND> windows = FindWindows(*app, caption);
         if (!windows.empty() && hiddenSeen < 0)
             hiddenSeen = Since(start);
-        if (!windows.empty() && IsWindowVisible(windows[0]) && (caption != TITLE || ListsFilled(windows[0]))) {
+        if (!windows.empty() && IsWindowVisible(windows[0]) && (!isPalvenor || ListsFilled(windows[0]))) {
             app->dialog = windows[0];
             double visible = Since(start);
             printf("startup %s %.2f\n", label, visible);
-            if (caption == TITLE)
+            if (isPalvenor)
                 printf("populate %s %.2f\n", label, visible - hiddenSeen);
             return true;
         }
@@ -1324,8 +1324,8 @@ static int Timings(const Text& minimal, int runs)
                 std::string label = std::string(name) + (program == 0 ? " palvenor" : " minimal");
                 if (run == 0)
                     label = "warm-up";
-                bool shown = program == 0 ? TimeStartup(g_palvenor, TITLE, label.c_str(), &app)
-                                          : TimeStartup(minimal, minimalCaption, label.c_str(), &app);
+                bool shown = program == 0 ? TimeStartup(g_palvenor, TITLE, true, label.c_str(), &app)
+                                          : TimeStartup(minimal, minimalCaption, false, label.c_str(), &app);
                 if (shown)
                     PostMessageW(app.dialog, WM_COMMAND, IDCANCEL, 0);
                 ExpectExit(&app);
