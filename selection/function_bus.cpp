@@ -18,6 +18,15 @@ static BOOL ParseGuid(LPCWSTR text, GUID* guid)
     return TRUE;
 }
 
+static BOOL IsTerminated(const WCHAR* field, DWORD fieldChars)
+{
+    for (DWORD i = 0; i < fieldChars; i++) {
+        if (field[i] == 0)
+            return TRUE;
+    }
+    return FALSE;
+}
+
 HANDLE OpenFunctionBus(void)
 {
     GUID busInterface;
@@ -30,9 +39,12 @@ HANDLE OpenFunctionBus(void)
     HANDLE search = FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
     if (search == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    // The record is the device manager's; do not rely on it being terminated.
-    device.szBusName[MAX_PATH - 1] = 0;
-    HANDLE bus = CreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    // The record is the device manager's: a name that fills its field has no
+    // terminator, and cut short it could name another device. Such a name
+    // is not opened.
+    HANDLE bus = INVALID_HANDLE_VALUE;
+    if (IsTerminated(device.szBusName, MAX_PATH))
+        bus = CreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     CloseHandle(search);
     return bus;
 }

@@ -2,6 +2,8 @@
 // prints how many distinct faults it injected.
 #include "test_support.h"
 
+#include <set>
+
 #include "inventory/function_list.h"
 #include "inventory/store_list.h"
 #include "selection/function_bus.h"
@@ -19,14 +21,6 @@ static void ExpectNothingOpen()
     EXPECT_EQ(0, HostOpenStoreSearches());
 }
 
-static std::vector<HostText> Names(WCHAR* const* names, DWORD count)
-{
-    std::vector<HostText> found;
-    for (DWORD i = 0; i < count; i++)
-        found.push_back(names[i] != NULL ? HostText(names[i]) : u"<empty>");
-    return found;
-}
-
 class FaultSweepTest : public HostTest {
 protected:
     void OpenOnInstalledDevice()
@@ -37,61 +31,86 @@ protected:
     }
 };
 
+// A store list is the exposable stores in the order reported: whatever
+// failed, the slots it filled are the first of them, the rest empty.
+static void ExpectStoreSlotsInOrder(const StoreList* list, const std::vector<HostText>& exposable)
+{
+    ASSERT_LE(list->count, exposable.size());
+    bool emptySeen = false;
+    for (DWORD i = 0; i < list->count; i++) {
+        EXPECT_EQ(list->deviceNames[i] == NULL, list->storeNames[i] == NULL);
+        if (list->deviceNames[i] == NULL)
+            emptySeen = true;
+        else
+            EXPECT_TRUE(!emptySeen && exposable[i] == HostText(list->deviceNames[i])) << "slot " << i;
+    }
+}
+
+static std::string StoreListOutcome(const StoreList* list)
+{
+    if (list == NULL)
+        return "none";
+    for (DWORD i = 0; i < list->count; i++) {
+        if (list->deviceNames[i] == NULL)
+            return "an empty slot";
+    }
+    return list->count == 2 ? "both stores" : "fewer stores";
+}
+
 TEST_F(FaultSweepTest, BuildStoreList)
 {
-    // The flash between two exposable stores: each walk makes three next calls.
     auto setup = [] {
         HostSetStores({MakeStore(u"DSK2:", u"SD"), MakeStore(u"DSK1:", u"F", u"Tulvane"), MakeStore(u"DSK3:", u"U")});
     };
-    int faults = SweepFaults(AllHostCalls(), setup, [](const Fault* fault) {
+    std::set<std::string> seen;
+    int faults = SweepFaults(AllHostCalls(), setup, [&](const Fault* fault) {
         SetLastError(0);
         StoreList* list = BuildStoreList();
         DWORD error = GetLastError();
         EXPECT_EQ(0, HostOpenStoreSearches());
-        if (fault == nullptr || fault->Is(HOST_FIND_NEXT_STORE)) {
-            // A failed next call ends its walk: the first walk counts fewer
-            // stores, the second leaves the slots it did not reach empty.
-            std::vector<HostText> expected{u"DSK2:", u"DSK3:"};
-            if (fault != nullptr && fault->nth <= 2)
-                expected = {u"DSK2:"};
-            else if (fault != nullptr && (fault->nth == 4 || fault->nth == 5))
-                expected = {u"DSK2:", u"<empty>"};
-            ASSERT_NE(nullptr, list);
-            EXPECT_EQ(expected, Names(list->deviceNames, list->count));
-            for (DWORD i = 0; i < list->count; i++)
-                EXPECT_EQ(list->deviceNames[i] == NULL, list->storeNames[i] == NULL);
-        } else {
-            EXPECT_EQ(nullptr, list);
-            if (fault->Is(HOST_FIND_FIRST_STORE)) {
-                EXPECT_EQ((DWORD)ERROR_INVALID_DRIVE, error);
-            }
+        if (list != NULL)
+            ExpectStoreSlotsInOrder(list, {u"DSK2:", u"DSK3:"});
+        if (fault == nullptr) {
+            EXPECT_EQ("both stores", StoreListOutcome(list));
+        } else if (fault->Is(HOST_FIND_FIRST_STORE)) {
+            EXPECT_EQ((DWORD)ERROR_INVALID_DRIVE, error) << "no store could be searched";
         }
+        seen.insert(StoreListOutcome(list));
         FreeStoreList(list);
         EXPECT_EQ(0u, HostLiveBlocks());
     });
-    EXPECT_EQ(2 + 6 + 7, faults); // two searches, six next calls, seven blocks
+    EXPECT_EQ((std::set<std::string>{"none", "both stores", "fewer stores", "an empty slot"}), seen);
     Report("BuildStoreList", faults);
 }
 
 TEST_F(FaultSweepTest, BuildFunctionList)
 {
-    auto setup = [] { AddClientDrivers({u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"}); };
-    int faults = SweepFaults(AllHostCalls(), setup, [](const Fault* fault) {
+    const std::vector<HostText> drivers{u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"};
+    auto setup = [&] { AddClientDrivers({drivers[0], drivers[1], drivers[2]}); };
+    std::set<std::string> seen;
+    int faults = SweepFaults(AllHostCalls(), setup, [&](const Fault* fault) {
         FunctionList* list = BuildFunctionList();
         EXPECT_EQ(0, HostOpenKeys());
-        if (fault == nullptr || fault->Is(HOST_REG_ENUM_KEY)) {
-            std::vector<HostText> expected{u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"};
-            if (fault != nullptr)
-                expected[fault->nth - 1] = u"<empty>";
-            ASSERT_NE(nullptr, list);
-            EXPECT_EQ(expected, Names(list->names, list->count));
-        } else {
-            EXPECT_EQ(nullptr, list);
+        int empty = 0;
+        if (list != NULL) {
+            // Every slot holds its own subkey's name or nothing.
+            ASSERT_EQ(drivers, std::vector<HostText>(drivers.begin(), drivers.begin() + list->count));
+            for (DWORD i = 0; i < list->count; i++) {
+                if (list->names[i] == NULL)
+                    empty++;
+                else
+                    EXPECT_EQ(drivers[i], HostText(list->names[i]));
+            }
         }
+        EXPECT_GE(1, empty) << "one failed call left more than one slot empty";
+        if (fault == nullptr) {
+            EXPECT_TRUE(list != NULL && empty == 0);
+        }
+        seen.insert(list == NULL ? "none" : empty ? "an empty slot" : "every driver");
         FreeFunctionList(list);
         EXPECT_EQ(0u, HostLiveBlocks());
     });
-    EXPECT_EQ(1 + 1 + 3 + 5, faults); // open, count, three names, five blocks
+    EXPECT_EQ((std::set<std::string>{"none", "every driver", "an empty slot"}), seen);
     Report("BuildFunctionList", faults);
 }
 
@@ -117,68 +136,79 @@ TEST_F(FaultSweepTest, AccessRegistryStringReadAndWrite)
         EXPECT_EQ(HostText(fault == nullptr ? u"DSK9:" : u"DSK3:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
         EXPECT_EQ(0, HostOpenKeys());
     });
-    EXPECT_EQ(2, readFaults);
-    EXPECT_EQ(2, writeFaults);
     Report("AccessRegistryString read", readFaults);
     Report("AccessRegistryString write", writeFaults);
+}
+
+// What a list box shows for a list: each slot's text, "(unavailable)" for an empty one.
+static std::vector<HostText> Shown(WCHAR* const* names, DWORD count)
+{
+    std::vector<HostText> shown;
+    for (DWORD i = 0; i < count; i++)
+        shown.push_back(names[i] != NULL ? HostText(names[i]) : HostText(EMPTY_SLOT_TEXT));
+    return shown;
 }
 
 TEST_F(FaultSweepTest, PopulateLists)
 {
     // Refresh on an open dialog: three stores (one the flash), three client
-    // drivers, both values naming an entry.
+    // drivers; DeviceName names USB Disk, DefaultClientDriver Serial_Class.
     auto setup = [this] { OpenOnInstalledDevice(); };
-    const int storeBlocks = 7;
-    // What the storage list shows when the nth next call fails: the flash
-    // comes first, so a first walk cut at once finds no exposable store.
-    const std::vector<HostText> storesAfterFailedNext[] = {
-        {}, {u"SD Card"}, {u"SD Card", u"USB Disk"}, {EMPTY_SLOT_TEXT, EMPTY_SLOT_TEXT},
-        {u"SD Card", EMPTY_SLOT_TEXT}, {u"SD Card", u"USB Disk"}};
+    const HostText storageError = u"Error in finding storage types.";
+    const HostText functionError = u"Error in finding USB Function Types.";
+    std::set<std::string> seen;
     int faults = SweepFaults(AllHostCalls(), setup, [&](const Fault* fault) {
-        size_t eventsBefore = HostEvents().size();
+        std::vector<HostText> functionsBefore = ListItems(dialog, IDC_FUNCTION_LIST);
+        int functionSelectionBefore = ListSelection(dialog, IDC_FUNCTION_LIST);
         BOOL populated = PopulateLists(dialog);
         ExpectNothingOpen();
         std::vector<HostText> stores = ListItems(dialog, IDC_STORAGE_LIST);
         std::vector<HostText> functions = ListItems(dialog, IDC_FUNCTION_LIST);
-        std::vector<HostText> expectedStores{u"SD Card", u"USB Disk"};
-        if (fault != nullptr && fault->Is(HOST_FIND_NEXT_STORE))
-            expectedStores = storesAfterFailedNext[fault->nth - 1];
+        int storeSelection = ListSelection(dialog, IDC_STORAGE_LIST);
+        int functionSelection = ListSelection(dialog, IDC_FUNCTION_LIST);
+        EXPECT_EQ(HostText(u"DSK3:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE)) << "populating writes nothing";
+        EXPECT_EQ(HostText(u"Serial_Class"), RegistryString(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE));
+        EXPECT_EQ(populated != FALSE, BoxTexts().empty());
 
-        if (expectedStores.empty() || (fault != nullptr && (fault->Is(HOST_FIND_FIRST_STORE) ||
-                                                            (fault->Is(HOST_LOCAL_ALLOC) && fault->nth <= storeBlocks)))) {
-            EXPECT_FALSE(populated);
-            EXPECT_EQ(std::vector<HostText>{u"Error in finding storage types."}, BoxTexts());
+        if (BoxTexts() == std::vector<HostText>{storageError}) {
+            seen.insert("storage error");
             EXPECT_TRUE(stores.empty());
-        } else if (fault != nullptr && (fault->Is(HOST_REG_OPEN_KEY, 1) || fault->Is(HOST_REG_QUERY_INFO) ||
-                                        fault->Is(HOST_LOCAL_ALLOC))) {
-            EXPECT_FALSE(populated);
-            EXPECT_EQ(std::vector<HostText>{u"Error in finding USB Function Types."}, BoxTexts());
+            EXPECT_EQ(functionsBefore, functions) << "the function list stays as it was";
+            EXPECT_EQ(functionSelectionBefore, functionSelection);
+        } else if (BoxTexts() == std::vector<HostText>{functionError}) {
+            seen.insert("function error");
+            EXPECT_TRUE(stores.empty());
             EXPECT_TRUE(functions.empty());
         } else {
-            EXPECT_TRUE(populated);
-            EXPECT_TRUE(BoxTexts().empty());
-            std::vector<HostText> expectedFunctions{u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"};
-            if (fault != nullptr && fault->Is(HOST_REG_ENUM_KEY))
-                expectedFunctions[fault->nth - 1] = EMPTY_SLOT_TEXT;
-            EXPECT_EQ(expectedStores, stores);
-            EXPECT_EQ(expectedFunctions, functions);
-            // DeviceName names USB Disk and DefaultClientDriver Serial_Class;
-            // a value that cannot be read selects nothing and shows nothing.
-            bool deviceNameRead = fault == nullptr || !(fault->Is(HOST_REG_OPEN_KEY, 2) || fault->Is(HOST_REG_QUERY_VALUE, 1));
-            bool driverRead = fault == nullptr || !(fault->Is(HOST_REG_OPEN_KEY, 3) || fault->Is(HOST_REG_QUERY_VALUE, 2));
-            bool storeListed = stores.size() == 2 && stores[1] == u"USB Disk";
-            EXPECT_EQ(deviceNameRead && storeListed ? 1 : -1, ListSelection(dialog, IDC_STORAGE_LIST));
-            EXPECT_EQ(driverRead && expectedFunctions[1] == u"Serial_Class" ? 1 : -1,
-                      ListSelection(dialog, IDC_FUNCTION_LIST));
+            ASSERT_TRUE(BoxTexts().empty()) << "unexpected boxes";
+            ASSERT_NE(nullptr, g_pStoreList);
+            ASSERT_NE(nullptr, g_pFunctionList);
+            // Each box shows its list, entry for slot, and the lists are what
+            // the builders may make of this device.
+            EXPECT_EQ(Shown(g_pStoreList->storeNames, g_pStoreList->count), stores);
+            EXPECT_EQ(Shown(g_pFunctionList->names, g_pFunctionList->count), functions);
+            ExpectStoreSlotsInOrder(g_pStoreList, {u"DSK2:", u"DSK3:"});
+            EXPECT_EQ(3u, functions.size());
+            // A selection is the entry the registry names, or none.
+            int usbDisk = (int)(std::find(stores.begin(), stores.end(), u"USB Disk") - stores.begin());
+            EXPECT_TRUE(storeSelection == -1 || storeSelection == usbDisk);
+            EXPECT_TRUE(functionSelection == -1 || (functionSelection == 1 && functions[1] == u"Serial_Class"));
+            if (fault == nullptr) {
+                EXPECT_TRUE(storeSelection == 1 && functionSelection == 1 && stores.size() == 2);
+            }
+            bool unavailable = std::count(stores.begin(), stores.end(), EMPTY_SLOT_TEXT) +
+                                   std::count(functions.begin(), functions.end(), EMPTY_SLOT_TEXT) !=
+                               0;
+            seen.insert(unavailable ? "an unavailable entry"
+                        : storeSelection == -1 || functionSelection == -1 ? "a selection missing"
+                                                                           : "everything");
         }
-        for (size_t i = eventsBefore; i < HostEvents().size(); i++)
-            EXPECT_NE(0u, HostEvents()[i].rfind("RegSetValueExW", 0)) << "populating writes nothing";
         DestroyWindow(dialog);
         EXPECT_EQ(0u, HostLiveBlocks());
     });
-    // Two searches and six next calls; three key opens, one count, three
-    // names, two value reads; twelve blocks.
-    EXPECT_EQ(2 + 6 + 3 + 1 + 3 + 2 + 12, faults);
+    EXPECT_EQ((std::set<std::string>{"storage error", "function error", "an unavailable entry", "a selection missing",
+                                     "everything"}),
+              seen);
     Report("PopulateLists", faults);
 }
 
@@ -189,49 +219,56 @@ TEST_F(FaultSweepTest, ApplySelection)
         OpenOnInstalledDevice();
         HostChooseEntry(dialog, IDC_STORAGE_LIST, 0);
         HostChooseEntry(dialog, IDC_FUNCTION_LIST, 2);
+        HostOnMessageBox([](const HostMessageBox& box) {
+            // The warning comes only once both values are written and flushed.
+            if (box.caption == u"USB Palvenor") {
+                EXPECT_EQ(HostText(u"DSK2:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
+                EXPECT_EQ(HostText(u"RNDIS"), RegistryString(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE));
+                EXPECT_EQ(3u, EventsStartingWith("RegFlushKey").size());
+                EXPECT_TRUE(HostBusRequests().empty());
+            }
+        });
     };
     const HostText warning = REMOVE_CABLE_TEXT;
+    std::set<std::string> seen;
     int faults = SweepFaults(AllHostCalls(), setup, [&](const Fault* fault) {
         BOOL applied = ApplySelection(dialog);
         ExpectNothingOpen();
         HostText deviceName = RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE);
         HostText driver = RegistryString(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE);
-        size_t flushes = EventsStartingWith("RegFlushKey").size();
+        bool switched = HostCurrentClient() == u"RNDIS";
+        EXPECT_GE(1u, HostBusRequests().size());
+        EXPECT_EQ(applied != FALSE, switched);
+        if (fault == nullptr) {
+            EXPECT_TRUE(applied);
+        }
 
-        if (fault != nullptr && (fault->Is(HOST_REG_OPEN_KEY, 1) || fault->Is(HOST_REG_SET_VALUE, 1))) {
-            EXPECT_EQ(std::vector<HostText>{u"Error, Writing selected storage type to registry."}, BoxTexts());
+        std::vector<HostText> boxes = BoxTexts();
+        if (boxes == std::vector<HostText>{u"Error, Writing selected storage type to registry."}) {
+            seen.insert("nothing written");
             EXPECT_EQ(HostText(u"DSK3:"), deviceName);
             EXPECT_EQ(HostText(u"Serial_Class"), driver);
-            EXPECT_EQ(0u, flushes);
-            EXPECT_TRUE(HostBusRequests().empty());
-        } else if (fault != nullptr && (fault->Is(HOST_REG_OPEN_KEY, 2) || fault->Is(HOST_REG_SET_VALUE, 2))) {
-            EXPECT_EQ(std::vector<HostText>{u"Error, Writing selected function type to registry."}, BoxTexts());
+        } else if (boxes == std::vector<HostText>{u"Error, Writing selected function type to registry."}) {
+            seen.insert("DeviceName written");
             EXPECT_EQ(HostText(u"DSK2:"), deviceName);
             EXPECT_EQ(HostText(u"Serial_Class"), driver);
-            EXPECT_EQ(0u, flushes);
-            EXPECT_TRUE(HostBusRequests().empty());
-        } else if (fault != nullptr && !fault->Is(HOST_REG_FLUSH)) {
-            // The bus cannot be found, opened or switched: both values stay
-            // written and flushed, and the warning came first.
-            EXPECT_EQ((std::vector<HostText>{warning, u"Error, Changing the current USB Function."}), BoxTexts());
+        } else if (boxes == std::vector<HostText>{warning, u"Error, Changing the current USB Function."}) {
+            seen.insert("written, not switched");
             EXPECT_EQ(HostText(u"DSK2:"), deviceName);
             EXPECT_EQ(HostText(u"RNDIS"), driver);
-            EXPECT_EQ(3u, flushes);
-            EXPECT_EQ(fault->Is(HOST_DEVICE_IO_CONTROL) ? 1u : 0u, HostBusRequests().size());
-            EXPECT_NE(HostText(u"RNDIS"), HostCurrentClient());
         } else {
-            // A flush's result is not examined.
-            EXPECT_TRUE(applied);
-            EXPECT_EQ(std::vector<HostText>{warning}, BoxTexts());
-            EXPECT_EQ(HostText(u"RNDIS"), HostCurrentClient());
-            EXPECT_EQ(1u, HostBusRequests().size());
+            seen.insert("switched");
+            EXPECT_EQ(std::vector<HostText>{warning}, boxes);
+            EXPECT_TRUE(switched);
         }
-        EXPECT_EQ(BoxTexts().size() == 1 && BoxTexts()[0] == warning, applied != FALSE);
+        if (std::find(boxes.begin(), boxes.end(), warning) == boxes.end()) {
+            EXPECT_TRUE(HostBusRequests().empty() && EventsStartingWith("RegFlushKey").empty());
+        }
         DestroyWindow(dialog);
         EXPECT_EQ(0u, HostLiveBlocks());
     });
-    // Two key opens and two writes, three flushes, the search, the open and the request.
-    EXPECT_EQ(2 + 2 + 3 + 3, faults);
+    EXPECT_EQ((std::set<std::string>{"nothing written", "DeviceName written", "written, not switched", "switched"}),
+              seen);
     Report("ApplySelection", faults);
 }
 
@@ -246,7 +283,6 @@ TEST_F(FaultSweepTest, ChangeCurrentFunction)
         EXPECT_EQ(HostText(fault == nullptr ? u"RNDIS" : u""), HostCurrentClient());
         ExpectNothingOpen();
     });
-    EXPECT_EQ(3, faults);
     Report("ChangeCurrentFunction", faults);
 }
 

@@ -157,6 +157,7 @@ int SweepFaults(const std::vector<HostCall>& kinds, Setup setup, Run run)
             injected++;
         }
     }
+    EXPECT_LT(0, injected) << "the operation made no call that can fail";
     return injected;
 }
 

@@ -2,6 +2,9 @@
 // wide-string routines of the host stand-in.
 #include "host_internal.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -116,10 +119,18 @@ std::string HostNarrow(const HostText& text)
     return HostNarrow(text.c_str());
 }
 
-// Letters fold as the C library's "C" locale folds them: ASCII only.
+// Letters fold as the platform folds them, beyond ASCII too (registry key
+// names, window titles, the wide C library): Unicode's simple upper case of
+// each unit. A surrogate unit is no letter and stays as it is.
 WCHAR HostFoldCase(WCHAR unit)
 {
-    return unit >= u'a' && unit <= u'z' ? (WCHAR)(unit - u'a' + u'A') : unit;
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (unicode == (locale_t)0)
+        HostAbort("HostFoldCase: the C.UTF-8 locale is missing, so letters beyond ASCII cannot be folded");
+    if (unit >= 0xD800 && unit <= 0xDFFF)
+        return unit;
+    wint_t upper = towupper_l((wint_t)unit, unicode);
+    return upper <= 0xFFFF ? (WCHAR)upper : unit;
 }
 
 bool HostEqualNoCase(const HostText& left, const HostText& right)

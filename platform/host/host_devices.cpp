@@ -1,9 +1,9 @@
 // The storage manager, device manager and USB function bus driver stand-ins.
 #include "host_internal.h"
 
-#include <memory>
-
+#include <algorithm>
 #include <map>
+#include <memory>
 
 #include "settings/registry_settings.h"
 
@@ -179,7 +179,8 @@ HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, 
     }
     memset(info, 0, sizeof(*info));
     info->dwSize = sizeof(*info);
-    wcsncpy(info->szBusName, g_busName.c_str(), MAX_PATH - 1);
+    // A name as long as the field fills it with no terminator, as the record allows.
+    memcpy(info->szBusName, g_busName.data(), std::min(g_busName.size(), (size_t)MAX_PATH) * sizeof(WCHAR));
     wcsncpy(info->szDeviceName, u"$bus\\USBFN", MAX_PATH - 1);
     HANDLE search = NewHandle();
     g_handles[search] = DEVICE_SEARCH;

@@ -691,13 +691,31 @@ HWND GetDlgItem(HWND dialog, int id)
     return NULL;
 }
 
+// The box's own modal loop: whatever is queued for the thread's windows is
+// dispatched while the box is up. Only the box's dialog keyboard handling
+// runs, so keys meant for another dialog reach its controls as plain keys.
+// A quit message ends the loop and is left for the loop outside.
+static void RunBoxLoop(void)
+{
+    while (!g_queue.empty()) {
+        MSG msg = g_queue.front();
+        if (msg.message == WM_QUIT)
+            return;
+        g_queue.pop_front();
+        DispatchMessageW(&msg);
+    }
+}
+
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 {
     HostRecord("MessageBoxW " + HostNarrow(caption));
     g_boxes.push_back(HostMessageBox{owner, text, caption, style});
+    RunBoxLoop();
     if (g_onMessageBox) {
         HostMessageBox box = g_boxes.back();
         g_onMessageBox(box);
     }
+    // What the person did before closing the box is handled before it closes.
+    RunBoxLoop();
     return IDOK;
 }
