@@ -15,17 +15,20 @@ const HostText NO_FUNCTION_FOUND = u"Error in finding USB Function Types.";
 const std::vector<HostText> STORES{u"SD Card", u"USB Disk"};
 const std::vector<HostText> FUNCTIONS{u"Mass_Storage_Class", u"Serial_Class", u"RNDIS"};
 
+// The installed device holds DSK3: and Serial_Class. A row states what
+// differs from opening it untouched (both lists, USB Disk and Serial_Class
+// selected) and then choosing SD Card and Mass_Storage_Class and pressing OK.
 struct Row {
     const char* what;
     std::function<void()> arrange; // on top of InstallDevice
     // Seen on opening.
-    std::vector<HostText> boxesOnOpen;
-    std::vector<HostText> stores, functions;
-    int storeSelection, functionSelection;
-    // Chosen, then OK.
-    int chooseStore, chooseFunction;
-    std::vector<HostText> boxesOnOk;
-    HostText deviceName, driver, requested;
+    std::vector<HostText> boxesOnOpen = {};
+    std::vector<HostText> stores = STORES, functions = FUNCTIONS;
+    int storeSelection = 1, functionSelection = 1;
+    // Chosen, then OK: what is written, and sent when the warning came.
+    int chooseStore = 0, chooseFunction = 0;
+    std::vector<HostText> boxesOnOk = {WARNING};
+    HostText deviceName = u"DSK2:", driver = u"Mass_Storage_Class";
 };
 
 std::vector<BYTE> Bytes(const HostText& text, size_t bytes)
@@ -93,100 +96,80 @@ TEST_F(HostileInputTest, WhatAPersonSeesAndWhatIsWritten)
 
     const Row rows[] = {
         // Store records.
-        {"device and store names fill their fields, no terminator", ExtraStore(fullFields), {},
-         With(STORES, HostText(32, u's')), FUNCTIONS, 1, 1, 2, 0, {WARNING}, u"ABCDEFGH", u"Mass_Storage_Class",
-         u"Mass_Storage_Class"},
-        {"flash profile with a unit after its terminator", ExtraStore(flashWithTail), {},
-         With(STORES, u"Flash Tail"), FUNCTIONS, 1, 1, 2, 1, {WARNING}, u"DSK4:", u"Serial_Class", u"Serial_Class"},
-        {"profile one unit longer", ExtraStore(MakeStore(u"DSK4:", u"Longer", u"Tulvanes")), {},
-         With(STORES, u"Longer"), FUNCTIONS, 1, 1, 2, 1, {WARNING}, u"DSK4:", u"Serial_Class", u"Serial_Class"},
-        {"profile one unit shorter", ExtraStore(MakeStore(u"DSK4:", u"Shorter", u"Tulvan")), {},
-         With(STORES, u"Shorter"), FUNCTIONS, 1, 1, 2, 1, {WARNING}, u"DSK4:", u"Serial_Class", u"Serial_Class"},
-        {"flags with every other bit, read-write among them",
-         ExtraStore(MakeStore(u"DSK4:", u"Odd Flags", u"SDMMC", STORAGE_DEVICE_CLASS_BLOCK, 0x55555555)), {},
-         With(STORES, u"Odd Flags"), FUNCTIONS, 1, 1, 2, 1, {WARNING}, u"DSK4:", u"Serial_Class", u"Serial_Class"},
-        {"flags with every other bit, read-write not among them",
-         ExtraStore(MakeStore(u"DSK4:", u"X", u"SDMMC", STORAGE_DEVICE_CLASS_BLOCK, 0xAAAAAAAA)), {}, STORES,
-         FUNCTIONS, 1, 1, 0, 1, {WARNING}, u"DSK2:", u"Serial_Class", u"Serial_Class"},
-        {"class with every other bit", ExtraStore(MakeStore(u"DSK4:", u"X", u"SDMMC", 0x55555555)), {}, STORES,
-         FUNCTIONS, 1, 1, 0, 1, {WARNING}, u"DSK2:", u"Serial_Class", u"Serial_Class"},
-        {"a store disappears between the two walks",
-         [] { HostOnStoreSearch([](int search) { if (search == 2) HostSetStores({MakeStore(u"DSK2:", u"SD Card")}); }); },
-         {}, {u"SD Card", EMPTY_SLOT_TEXT}, FUNCTIONS, -1, 1, 1, 1, {NO_STORE_CHOSEN}, u"DSK3:", u"Serial_Class", u""},
-        {"a store appears between the two walks",
-         [] {
-             HostOnStoreSearch([](int search) {
-                 if (search == 2)
-                     ExtraStore(MakeStore(u"DSK4:", u"Late"))();
-             });
-         },
-         {}, STORES, FUNCTIONS, 1, 1, 1, 2, {WARNING}, u"DSK3:", u"RNDIS", u"RNDIS"},
+        {.what = "device and store names fill their fields, no terminator", .arrange = ExtraStore(fullFields),
+         .stores = With(STORES, HostText(32, u's')), .chooseStore = 2, .deviceName = u"ABCDEFGH"},
+        {.what = "flash profile with a unit after its terminator", .arrange = ExtraStore(flashWithTail),
+         .stores = With(STORES, u"Flash Tail"), .chooseStore = 2, .deviceName = u"DSK4:"},
+        {.what = "profile one unit longer", .arrange = ExtraStore(MakeStore(u"DSK4:", u"Longer", u"Tulvanes")),
+         .stores = With(STORES, u"Longer"), .chooseStore = 2, .deviceName = u"DSK4:"},
+        {.what = "profile one unit shorter", .arrange = ExtraStore(MakeStore(u"DSK4:", u"Shorter", u"Tulvan")),
+         .stores = With(STORES, u"Shorter"), .chooseStore = 2, .deviceName = u"DSK4:"},
+        {.what = "flags with every other bit, read-write among them",
+         .arrange = ExtraStore(MakeStore(u"DSK4:", u"Odd Flags", u"SDMMC", STORAGE_DEVICE_CLASS_BLOCK, 0x55555555)),
+         .stores = With(STORES, u"Odd Flags"), .chooseStore = 2, .deviceName = u"DSK4:"},
+        {.what = "flags with every other bit, read-write not among them",
+         .arrange = ExtraStore(MakeStore(u"DSK4:", u"X", u"SDMMC", STORAGE_DEVICE_CLASS_BLOCK, 0xAAAAAAAA))},
+        {.what = "class with every other bit", .arrange = ExtraStore(MakeStore(u"DSK4:", u"X", u"SDMMC", 0x55555555))},
+        {.what = "a store disappears between the two walks",
+         .arrange = [] { HostOnStoreSearch([](int search) { if (search == 2) HostSetStores({MakeStore(u"DSK2:", u"SD Card")}); }); },
+         .stores = {u"SD Card", EMPTY_SLOT_TEXT}, .storeSelection = -1, .chooseStore = 1,
+         .boxesOnOk = {NO_STORE_CHOSEN}, .deviceName = u"DSK3:", .driver = u"Serial_Class"},
+        {.what = "a store appears between the two walks",
+         .arrange = [] { HostOnStoreSearch([](int search) { if (search == 2) ExtraStore(MakeStore(u"DSK4:", u"Late"))(); }); },
+         .chooseStore = 1, .chooseFunction = 2, .deviceName = u"DSK3:", .driver = u"RNDIS"},
 
         // DeviceName and DefaultClientDriver as stored.
-        {"DeviceName as REG_DWORD", DeviceNameValue(REG_DWORD, {3, 0, 0, 0}), {}, STORES, FUNCTIONS, -1, 1, 0, 0,
-         {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DeviceName as REG_BINARY", DeviceNameValue(REG_BINARY, dsk3), {}, STORES, FUNCTIONS, -1, 1, 0, 0,
-         {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DeviceName as REG_MULTI_SZ", DeviceNameValue(REG_MULTI_SZ, Bytes(u"DSK3:", 14)), {}, STORES, FUNCTIONS,
-         -1, 1, 0, 0, {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DefaultClientDriver as REG_EXPAND_SZ", DriverValue(REG_EXPAND_SZ, Bytes(u"Serial_Class", 26)), {},
-         STORES, FUNCTIONS, 1, -1, 0, 0, {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DefaultClientDriver as REG_DWORD", DriverValue(REG_DWORD, {1, 0, 0, 0}), {}, STORES, FUNCTIONS, 1, -1, 1,
-         2, {WARNING}, u"DSK3:", u"RNDIS", u"RNDIS"},
-        {"DeviceName of 0 bytes", DeviceNameValue(REG_SZ, {}), {}, STORES, FUNCTIONS, -1, 1, 1, 1, {WARNING},
-         u"DSK3:", u"Serial_Class", u"Serial_Class"},
-        {"DeviceName of 1 byte", DeviceNameValue(REG_SZ, {'D'}), {}, STORES, FUNCTIONS, -1, 1, 1, 1, {WARNING},
-         u"DSK3:", u"Serial_Class", u"Serial_Class"},
-        {"DeviceName of 2 bytes", DeviceNameValue(REG_SZ, Bytes(u"D", 2)), {}, STORES, FUNCTIONS, -1, 1, 1, 1,
-         {WARNING}, u"DSK3:", u"Serial_Class", u"Serial_Class"},
-        {"DeviceName of 521 bytes, zero-filled", DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 521)), {}, STORES,
-         FUNCTIONS, 1, 1, 0, 1, {WARNING}, u"DSK2:", u"Serial_Class", u"Serial_Class"},
-        {"DeviceName of 522 bytes, no terminator", DeviceNameValue(REG_SZ, Bytes(HostText(261, u'D'), 522)), {},
-         STORES, FUNCTIONS, -1, 1, 0, 1, {WARNING}, u"DSK2:", u"Serial_Class", u"Serial_Class"},
-        {"DeviceName of 523 bytes, too large to read", DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 523)), {}, STORES,
-         FUNCTIONS, -1, 1, 0, 1, {WARNING}, u"DSK2:", u"Serial_Class", u"Serial_Class"},
-        {"DefaultClientDriver of 4,096 bytes", DriverValue(REG_SZ, Bytes(u"RNDIS", 4096)), {}, STORES, FUNCTIONS, 1,
-         -1, 0, 2, {WARNING}, u"DSK2:", u"RNDIS", u"RNDIS"},
-        {"DeviceName with an odd byte count", DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 11)), {}, STORES, FUNCTIONS,
-         1, 1, 0, 0, {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DeviceName with no terminator", DeviceNameValue(REG_SZ, dsk3), {}, STORES, FUNCTIONS, 1, 1, 0, 0,
-         {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
-        {"DefaultClientDriver with a zero unit in the middle",
-         DriverValue(REG_SZ, Bytes(HostText(u"RNDIS\0Serial_Class", 18), 36)), {}, STORES, FUNCTIONS, 1, 2, 0, 0,
-         {WARNING}, u"DSK2:", u"Mass_Storage_Class", u"Mass_Storage_Class"},
+        {.what = "DeviceName as REG_DWORD", .arrange = DeviceNameValue(REG_DWORD, {3, 0, 0, 0}), .storeSelection = -1},
+        {.what = "DeviceName as REG_BINARY", .arrange = DeviceNameValue(REG_BINARY, dsk3), .storeSelection = -1},
+        {.what = "DeviceName as REG_MULTI_SZ", .arrange = DeviceNameValue(REG_MULTI_SZ, Bytes(u"DSK3:", 14)),
+         .storeSelection = -1},
+        {.what = "DefaultClientDriver as REG_EXPAND_SZ", .arrange = DriverValue(REG_EXPAND_SZ, Bytes(u"Serial_Class", 26)),
+         .functionSelection = -1},
+        {.what = "DefaultClientDriver as REG_DWORD", .arrange = DriverValue(REG_DWORD, {1, 0, 0, 0}),
+         .functionSelection = -1},
+        {.what = "DeviceName of 0 bytes", .arrange = DeviceNameValue(REG_SZ, {}), .storeSelection = -1},
+        {.what = "DeviceName of 1 byte", .arrange = DeviceNameValue(REG_SZ, {'D'}), .storeSelection = -1},
+        {.what = "DeviceName of 2 bytes", .arrange = DeviceNameValue(REG_SZ, Bytes(u"D", 2)), .storeSelection = -1},
+        {.what = "DeviceName of 521 bytes, zero-filled", .arrange = DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 521))},
+        {.what = "DeviceName of 522 bytes, no terminator",
+         .arrange = DeviceNameValue(REG_SZ, Bytes(HostText(261, u'D'), 522)), .storeSelection = -1},
+        {.what = "DeviceName of 523 bytes, too large to read", .arrange = DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 523)),
+         .storeSelection = -1},
+        {.what = "DefaultClientDriver of 4,096 bytes", .arrange = DriverValue(REG_SZ, Bytes(u"RNDIS", 4096)),
+         .functionSelection = -1},
+        {.what = "DeviceName with an odd byte count", .arrange = DeviceNameValue(REG_SZ, Bytes(u"DSK3:", 11))},
+        {.what = "DeviceName with no terminator", .arrange = DeviceNameValue(REG_SZ, dsk3)},
+        {.what = "DefaultClientDriver with a zero unit in the middle",
+         .arrange = DriverValue(REG_SZ, Bytes(HostText(u"RNDIS\0Serial_Class", 18), 36)), .functionSelection = 2},
 
         // Client-driver subkeys.
-        {"subkey name of 1 character", [] { AddClientDrivers({u"A"}); }, {}, STORES, With(FUNCTIONS, u"A"), 1, 1,
-         0, 3, {WARNING}, u"DSK2:", u"A", u"A"},
-        {"subkey name of 127 characters", [] { AddClientDrivers({NAME_127}); }, {}, STORES,
-         With(FUNCTIONS, NAME_127), 1, 1, 0, 3, {WARNING}, u"DSK2:", NAME_127, NAME_127},
-        {"subkey name of 128 characters: does not fit a slot", [] { AddClientDrivers({NAME_128}); }, {}, STORES,
-         With(FUNCTIONS, EMPTY_SLOT_TEXT), 1, 1, 0, 3, {u"Error, selected function type not found."}, u"DSK3:",
-         u"Serial_Class", u""},
-        {"subkey name of 255 characters", [] { AddClientDrivers({HostText(255, u'n')}); }, {}, STORES,
-         With(FUNCTIONS, EMPTY_SLOT_TEXT), 1, 1, 1, 0, {WARNING}, u"DSK3:", u"Mass_Storage_Class",
-         u"Mass_Storage_Class"},
-        {"a registry that cuts a 128-character name and reports success",
-         [] {
-             AddClientDrivers({NAME_128});
-             HostRegTruncateLongNames(true);
-         },
-         {NO_FUNCTION_FOUND}, {}, {}, -1, -1, 0, 0, {NO_STORE_CHOSEN}, u"DSK3:", u"Serial_Class", u""},
-        {"subkey name with a surrogate pair", [] { AddClientDrivers({SURROGATES}); }, {}, STORES,
-         With(FUNCTIONS, SURROGATES), 1, 1, 0, 3, {WARNING}, u"DSK2:", SURROGATES, SURROGATES},
-        {"subkey names differing only in case are one key",
-         [] {
+        {.what = "subkey name of 1 character", .arrange = [] { AddClientDrivers({u"A"}); },
+         .functions = With(FUNCTIONS, u"A"), .chooseFunction = 3, .driver = u"A"},
+        {.what = "subkey name of 127 characters", .arrange = [] { AddClientDrivers({NAME_127}); },
+         .functions = With(FUNCTIONS, NAME_127), .chooseFunction = 3, .driver = NAME_127},
+        {.what = "subkey name of 128 characters: does not fit a slot", .arrange = [] { AddClientDrivers({NAME_128}); },
+         .functions = With(FUNCTIONS, EMPTY_SLOT_TEXT), .chooseFunction = 3,
+         .boxesOnOk = {u"Error, selected function type not found."}, .deviceName = u"DSK3:", .driver = u"Serial_Class"},
+        {.what = "subkey name of 255 characters", .arrange = [] { AddClientDrivers({HostText(255, u'n')}); },
+         .functions = With(FUNCTIONS, EMPTY_SLOT_TEXT)},
+        {.what = "a registry that cuts a 128-character name and reports success",
+         .arrange = [] { AddClientDrivers({NAME_128}); HostRegTruncateLongNames(true); },
+         .boxesOnOpen = {NO_FUNCTION_FOUND}, .stores = {}, .functions = {}, .storeSelection = -1,
+         .functionSelection = -1, .boxesOnOk = {NO_STORE_CHOSEN}, .deviceName = u"DSK3:", .driver = u"Serial_Class"},
+        {.what = "subkey name with a surrogate pair", .arrange = [] { AddClientDrivers({SURROGATES}); },
+         .functions = With(FUNCTIONS, SURROGATES), .chooseFunction = 3, .driver = SURROGATES},
+        {.what = "subkey names differing only in case are one key",
+         .arrange = [] {
              AddClientDrivers({u"SERIAL_CLASS"});
              HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, u"sErIaL_cLaSs");
-         },
-         {}, STORES, FUNCTIONS, 1, 1, 1, 1, {WARNING}, u"DSK3:", u"Serial_Class", u"Serial_Class"},
-        {"5,000 client drivers",
-         [&] {
+         }},
+        {.what = "5,000 client drivers",
+         .arrange = [&] {
              for (size_t i = FUNCTIONS.size(); i < manyDrivers.size(); i++)
                  AddClientDrivers({manyDrivers[i]});
              HostRegSetString(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, u"driver_4999");
          },
-         {}, STORES, manyDrivers, 1, 5002, 0, 4001, {WARNING}, u"DSK2:", u"Driver_3998", u"Driver_3998"},
+         .functions = manyDrivers, .functionSelection = 5002, .chooseFunction = 4001, .driver = u"Driver_3998"},
     };
 
     for (const Row& row : rows) {
@@ -212,12 +195,12 @@ TEST_F(HostileInputTest, WhatAPersonSeesAndWhatIsWritten)
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_EQ(row.deviceName, RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
         EXPECT_EQ(row.driver, RegistryString(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE));
-        if (row.requested.empty()) {
+        if (row.boxesOnOk != std::vector<HostText>{WARNING}) {
             EXPECT_TRUE(HostBusRequests().empty());
         } else {
             ASSERT_EQ(1u, HostBusRequests().size());
-            EXPECT_EQ(Bytes(row.requested + u'\0', 256), HostBusRequests()[0].input);
-            EXPECT_EQ(row.requested, HostCurrentClient());
+            EXPECT_EQ(Bytes(row.driver + u'\0', 256), HostBusRequests()[0].input);
+            EXPECT_EQ(row.driver, HostCurrentClient());
         }
         EXPECT_EQ(0u, HostLiveBlocks());
         EXPECT_EQ(0, HostOpenKeys());

@@ -1,0 +1,861 @@
+// The scenarios of the Wine suite: each runs the real palvenor.exe on a
+// device of its own and checks what a person sees, what is written and what
+// the bus receives.
+#include "support.h"
+
+#include <psapi.h>
+#include <winternl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "platform/ce_services.h"
+#include "platform/win32/emulated_device.h"
+
+static void ExpectNoBoxes(const Palvenor& app)
+{
+    CHECK(FindWindows(app, ERROR_CAPTION).empty() && FindWindows(app, WARNING_CAPTION).empty(),
+          "a message box is up");
+}
+
+static const std::vector<Text> DEFAULT_STORES = {L"SD Card", L"USB Disk"};
+static const std::vector<Text> DEFAULT_DRIVERS = {L"Mass_Storage_Class", L"RNDIS_Class", L"Serial_Class"};
+
+static void ListsOnStart(void)
+{
+    ImportDevice({L"tests\\wine\\devices\\several.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectNoBoxes(app);
+        // The two "USB Disk" stores: DeviceName names the lower one, and it is the one selected.
+        ExpectList(app.dialog, IDC_STORAGE_LIST,
+                   {L"SD Card", L"Odd Flash", L"USB Disk", L"USB Disk", L"Thirty-two characters long name!"}, 3);
+        // DefaultClientDriver differs from the key name in letter case only.
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, {L"Mass_Storage_Class", L"RNDIS_Class", L"Serial", L"Serial_Class"},
+                   3);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+
+    // A value that only begins a listed name selects nothing.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\prefix-only.reg"});
+    app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, LB_ERR);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, LB_ERR);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+static void OkWithNewChoice(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 0);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 2);
+        Choose(app.dialog, IDC_STORAGE_LIST, 1);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+        Press(app.dialog, IDOK);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK3:", L"Mass_Storage_Class");
+    ExpectOneRequest(L"Mass_Storage_Class");
+    CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == StringValue(L"Mass_Storage_Class"),
+          "the bus did not switch");
+}
+
+static void OkWithNothingSelected(void)
+{
+    struct {
+        const wchar_t* overlay;
+        const wchar_t* message;
+    } cases[] = {
+        {L"tests\\wine\\devices\\no-device-name.reg", L"Error, selected storage type not found."},
+        {L"tests\\wine\\devices\\no-default-driver.reg", L"Error, selected function type not found."},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
+        Outcome before = ReadOutcome();
+        Palvenor app = Start();
+        if (WaitForDialog(&app)) {
+            Press(app.dialog, IDOK);
+            AnswerBox(app, ERROR_CAPTION, c.message);
+        }
+        ExpectExit(&app);
+        ExpectUnchanged(before);
+    }
+}
+
+static void BusFails(void)
+{
+    struct {
+        const wchar_t* overlay;
+        DWORD requests;
+    } cases[] = {
+        {L"tests\\wine\\devices\\bus-absent.reg", 0},
+        {L"tests\\wine\\devices\\bus-refusing.reg", 1},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
+        Value busBefore = ReadValue(BUS_KEY, L"CurrentClientDriver");
+        Palvenor app = Start();
+        if (WaitForDialog(&app)) {
+            Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+            Press(app.dialog, IDOK);
+            AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+            AnswerBox(app, ERROR_CAPTION, L"Error, Changing the current USB Function.");
+        }
+        ExpectExit(&app);
+        ExpectWritten(L"DSK2:", L"RNDIS_Class");
+        CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == busBefore, "the bus switched");
+        CHECK(RequestCount() == c.requests, "the bus received %lu requests, expected %lu", RequestCount(),
+              c.requests);
+    }
+}
+
+static void InventoryFails(void)
+{
+    struct {
+        const wchar_t* overlay;
+        const wchar_t* message;
+    } cases[] = {
+        {L"tests\\wine\\devices\\no-exposable-store.reg", L"Error in finding storage types."},
+        {L"tests\\wine\\devices\\no-stores-key.reg", L"Error in finding storage types."},
+        {L"tests\\wine\\devices\\no-client-drivers.reg", L"Error in finding USB Function Types."},
+    };
+    for (auto& c : cases) {
+        ImportDevice({L"devices\\default.reg", c.overlay});
+        Outcome before = ReadOutcome();
+        Palvenor app = Start();
+        // The box comes while the dialog is still hidden, and holds it so; it shows afterwards.
+        HWND box = WaitForWindow(app, ERROR_CAPTION, true);
+        HWND hidden = WaitForWindow(app, TITLE, false);
+        CHECK(box != NULL && hidden != NULL && !IsWindowVisible(hidden), "the dialog showed before the error box");
+        AnswerBox(app, ERROR_CAPTION, c.message);
+        if (WaitForDialog(&app)) {
+            ExpectList(app.dialog, IDC_STORAGE_LIST, {}, LB_ERR);
+            ExpectList(app.dialog, IDC_FUNCTION_LIST, {}, LB_ERR);
+            Press(app.dialog, IDCANCEL);
+        }
+        ExpectExit(&app);
+        ExpectUnchanged(before);
+    }
+}
+
+static void RefreshRereads(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_STORAGE_LIST, 0);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        // The SD card goes away and the setting moves to the USB disk.
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\Stores\\2 SD");
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegSetValueExW(key, L"DeviceName", 0, REG_SZ, (const BYTE*)L"DSK3:", 12);
+            RegCloseKey(key);
+        }
+        Refresh(app.dialog);
+        ExpectList(app.dialog, IDC_STORAGE_LIST, {L"USB Disk"}, 0);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 2);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+static void KeysAndCloseBox(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        Key(app.dialog, VK_RETURN);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK2:", L"RNDIS_Class");
+    ExpectOneRequest(L"RNDIS_Class");
+
+    for (int leave = 0; leave < 2; leave++) {
+        ImportDevice({L"devices\\default.reg"});
+        Outcome before = ReadOutcome();
+        app = Start();
+        if (WaitForDialog(&app)) {
+            Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+            if (leave == 0)
+                Key(app.dialog, VK_ESCAPE);
+            else
+                CloseBox(app.dialog);
+        }
+        ExpectExit(&app);
+        ExpectUnchanged(before);
+    }
+}
+
+static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static void SecondStart(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor first = Start();
+    if (WaitForDialog(&first)) {
+        // Something else is in front when the second start comes.
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = PlainWindowProc;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.lpszClassName = L"PalvenorTestFront";
+        RegisterClassW(&windowClass);
+        HWND front = CreateWindowW(L"PalvenorTestFront", L"front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
+                                   NULL, NULL, windowClass.hInstance, NULL);
+        SetForegroundWindow(front);
+        CHECK(GetForegroundWindow() == front, "could not bring another window to the front");
+
+        Palvenor second = Start();
+        CHECK(WaitForSingleObject(second.process.hProcess, 5000) == WAIT_OBJECT_0,
+              "the second start did not end at once");
+        ExpectExit(&second);
+        CHECK(GetForegroundWindow() == first.dialog, "the running dialog did not come to the front");
+        CHECK(IsWindowVisible(first.dialog), "the running dialog went away");
+        DestroyWindow(front);
+        Press(first.dialog, IDCANCEL);
+    }
+    ExpectExit(&first);
+}
+
+// Every button and the close box while a box waits: none may start, end or
+// rebuild anything. (Enter and Escape are not pressed: the box's own loop
+// hands them to the list box as plain keys, whatever palvenor does.)
+static void PressEverything(const Palvenor& app, HWND dialog)
+{
+    Press(dialog, IDOK);
+    Press(dialog, IDC_REFRESH);
+    Press(dialog, IDCANCEL);
+    CloseBox(dialog);
+    Drain(app, dialog);
+}
+
+static void ExpectStillWaiting(const Palvenor& app, HWND dialog, const wchar_t* caption)
+{
+    CHECK(IsWindow(dialog), "the dialog was destroyed under the waiting box");
+    CHECK(FindWindows(app, caption).size() == 1, "%zu \"%s\" boxes are up, expected one",
+          FindWindows(app, caption).size(), Narrow(caption).c_str());
+    CHECK(FindWindows(app, caption == ERROR_CAPTION ? WARNING_CAPTION : ERROR_CAPTION).empty(),
+          "another box came up");
+    CHECK(WaitForSingleObject(app.process.hProcess, 0) == WAIT_TIMEOUT, "palvenor.exe ended");
+}
+
+static void PressesDuringBoxes(void)
+{
+    // The populate error box, while the dialog is still hidden.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\no-exposable-store.reg"});
+    Outcome before = ReadOutcome();
+    Palvenor app = Start();
+    HWND box = WaitForWindow(app, ERROR_CAPTION, true);
+    HWND dialog = WaitForWindow(app, TITLE, false);
+    CHECK(box != NULL && dialog != NULL, "no populate error box");
+    if (box != NULL && dialog != NULL) {
+        PressEverything(app, dialog);
+        ExpectStillWaiting(app, dialog, ERROR_CAPTION);
+        AnswerBox(app, ERROR_CAPTION, L"Error in finding storage types.");
+        if (WaitForDialog(&app)) {
+            ExpectNoBoxes(app);
+            Press(app.dialog, IDCANCEL);
+        }
+    }
+    ExpectExit(&app);
+    ExpectUnchanged(before);
+
+    // The apply error box.
+    ImportDevice({L"devices\\default.reg", L"tests\\wine\\devices\\no-device-name.reg"});
+    before = ReadOutcome();
+    app = Start();
+    if (WaitForDialog(&app)) {
+        Press(app.dialog, IDOK);
+        if (WaitForWindow(app, ERROR_CAPTION, true) != NULL) {
+            PressEverything(app, app.dialog);
+            ExpectStillWaiting(app, app.dialog, ERROR_CAPTION);
+        }
+        AnswerBox(app, ERROR_CAPTION, L"Error, selected storage type not found.");
+    }
+    ExpectExit(&app);
+    ExpectUnchanged(before);
+
+    // The remove-cable warning, while the request waits to be sent.
+    ImportDevice({L"devices\\default.reg"});
+    app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+        Press(app.dialog, IDOK);
+        if (WaitForWindow(app, WARNING_CAPTION, true) != NULL) {
+            PressEverything(app, app.dialog);
+            ExpectStillWaiting(app, app.dialog, WARNING_CAPTION);
+            CHECK(RequestCount() == 0, "a request went out before the warning was closed");
+        }
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK2:", L"Mass_Storage_Class");
+    ExpectOneRequest(L"Mass_Storage_Class");
+}
+
+// ---- under load ----
+
+struct ProcessUse {
+    SIZE_T privateBytes;
+    DWORD handles;
+};
+
+// Wine's GetProcessHandleCount reports 0; the system's process list has
+// the count the server keeps.
+static DWORD HandleCount(DWORD processId)
+{
+    typedef LONG(WINAPI * QuerySystem)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    QuerySystem query = (QuerySystem)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    if (query == NULL || query(SystemProcessInformation, buffer.data(), (ULONG)buffer.size(), &needed) != 0)
+        return 0;
+    for (BYTE* entry = buffer.data();;) {
+        SYSTEM_PROCESS_INFORMATION* process = (SYSTEM_PROCESS_INFORMATION*)entry;
+        if ((DWORD)(ULONG_PTR)process->UniqueProcessId == processId)
+            return process->HandleCount;
+        if (process->NextEntryOffset == 0)
+            return 0;
+        entry += process->NextEntryOffset;
+    }
+}
+
+static ProcessUse ReadProcessUse(const PROCESS_INFORMATION& process)
+{
+    ProcessUse use = {0, 0};
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (K32GetProcessMemoryInfo(process.hProcess, &counters, sizeof(counters)))
+        use.privateBytes = counters.PagefileUsage;
+    use.handles = HandleCount(process.dwProcessId);
+    return use;
+}
+
+// The list shows what it showed: the same count and selection, and the
+// same text in the entries offset, offset + stride, ...
+static bool ListMatches(HWND dialog, int id, const ListState& expected, int offset, int stride)
+{
+    HWND list = GetDlgItem(dialog, id);
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) != (LRESULT)expected.entries.size() ||
+        SendMessageW(list, LB_GETCURSEL, 0, 0) != expected.selected)
+        return false;
+    for (size_t i = offset; i < expected.entries.size(); i += stride) {
+        if (ReadEntry(list, i) != expected.entries[i])
+            return false;
+    }
+    return true;
+}
+
+static void RefreshUnderLoad(void)
+{
+    const int REFRESHES = 200, WARM_UP = 20;
+    const int failuresBefore = g_failures;
+    ImportLargeDevice();
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+        ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+        CHECK(stores.entries.size() == 66 && functions.entries.size() == 1003,
+              "the lists hold %zu stores and %zu client drivers, expected 66 and 1003", stores.entries.size(),
+              functions.entries.size());
+        CHECK(stores.selected >= 0 && functions.selected >= 0, "the current values are not selected");
+        ProcessUse warm = {0, 0};
+        DWORD slowest = 0;
+        for (int i = 1; i <= REFRESHES && g_failures == failuresBefore; i++) {
+            DWORD started = GetTickCount();
+            Refresh(app.dialog);
+            slowest = std::max(slowest, GetTickCount() - started);
+            // Reading a thousand entries from another process takes most of a
+            // second here: each refresh compares a tenth of them, in turn,
+            // and the whole lists are compared at the middle and the end.
+            int stride = i % (REFRESHES / 2) == 0 ? 1 : 10;
+            CHECK(ListMatches(app.dialog, IDC_STORAGE_LIST, stores, i % stride, stride),
+                  "refresh %d changed the storage list", i);
+            CHECK(ListMatches(app.dialog, IDC_FUNCTION_LIST, functions, i % stride, stride),
+                  "refresh %d changed the function list", i);
+            if (i == WARM_UP)
+                warm = ReadProcessUse(app.process);
+        }
+        ProcessUse end = ReadProcessUse(app.process);
+        printf("     %d refreshes with %zu client drivers and %zu stores (slowest %lu ms): private bytes %lu KiB "
+               "after %d, %lu KiB after %d; handles %lu, then %lu\n",
+               REFRESHES, functions.entries.size(), stores.entries.size(), slowest,
+               (unsigned long)(warm.privateBytes / 1024), WARM_UP, (unsigned long)(end.privateBytes / 1024), REFRESHES,
+               warm.handles, end.handles);
+        CHECK(warm.privateBytes != 0, "Wine reports no memory use for palvenor.exe");
+        // A list leaked on each refresh would be about 300 KiB a time.
+        CHECK(end.privateBytes <= warm.privateBytes + 256 * 1024, "private bytes grew from %lu to %lu KiB",
+              (unsigned long)(warm.privateBytes / 1024), (unsigned long)(end.privateBytes / 1024));
+        CHECK(end.handles <= warm.handles, "handles grew from %lu to %lu", warm.handles, end.handles);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
+static void SetValue(const wchar_t* path, const wchar_t* name, DWORD type, const Bytes& data)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        Fail(__FILE__, __LINE__, "cannot open %s", Narrow(path).c_str());
+        return;
+    }
+    RegSetValueExW(key, name, 0, type, data.data(), (DWORD)data.size());
+    RegCloseKey(key);
+}
+
+static Bytes TextBytes(const Text& text, size_t bytes)
+{
+    Bytes data(bytes, 0);
+    memcpy(data.data(), text.data(), std::min(bytes, text.size() * sizeof(wchar_t)));
+    return data;
+}
+
+static void AddClientDriver(const Text& name)
+{
+    HKEY key;
+    Text path = Text(CLIENT_DRIVERS_KEY) + L"\\" + name;
+    CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS,
+          "could not create client driver %s", Narrow(name).c_str());
+    RegCloseKey(key);
+}
+
+// The worst of the hostile inputs, on the real registry: values of other
+// types and sizes, names at and past the slot, a name with a surrogate pair.
+static void HostileValues(void)
+{
+    const Text surrogates = L"Cam\xD83D\xDCF7ra_Class";
+    const Text name127 = L"L127_" + Text(122, L'x'), name128 = L"L128_" + Text(123, L'x');
+    const wchar_t* unavailable = L"(unavailable)";
+    for (int run = 0; run < 2; run++) {
+        ImportDevice({L"devices\\default.reg"});
+        SetValue(MASS_STORAGE_KEY, L"DeviceName", REG_MULTI_SZ, TextBytes(L"DSK2:", 14));
+        SetValue(CLIENT_DRIVERS_KEY, L"DefaultClientDriver", REG_SZ, TextBytes(L"RNDIS_Class", 4096));
+        for (const Text& name : {surrogates, name127, name128, L"L255_" + Text(250, L'x')})
+            AddClientDriver(name);
+        Outcome before = ReadOutcome();
+        Palvenor app = Start();
+        if (!WaitForDialog(&app)) {
+            ExpectExit(&app);
+            continue;
+        }
+        ExpectNoBoxes(app);
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, LB_ERR);
+        ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+        std::vector<Text> sorted = functions.entries;
+        std::sort(sorted.begin(), sorted.end());
+        CHECK(sorted == (std::vector<Text>{unavailable, unavailable, surrogates, name127, L"Mass_Storage_Class",
+                                           L"RNDIS_Class", L"Serial_Class"}),
+              "the function list shows %s", Join(functions.entries).c_str());
+        CHECK(functions.selected == LB_ERR, "a client driver is selected from a value too large to read");
+        Choose(app.dialog, IDC_STORAGE_LIST, 0);
+        if (run == 0) {
+            // The surrogate pair goes into the slot unit by unit.
+            Choose(app.dialog, IDC_FUNCTION_LIST,
+                   (int)(std::find(functions.entries.begin(), functions.entries.end(), surrogates) -
+                         functions.entries.begin()));
+            Press(app.dialog, IDOK);
+            AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+            ExpectExit(&app);
+            ExpectWritten(L"DSK2:", surrogates);
+            ExpectOneRequest(surrogates);
+        } else {
+            // A name that does not fit the slot is never written or sent.
+            Choose(app.dialog, IDC_FUNCTION_LIST,
+                   (int)(std::find(functions.entries.begin(), functions.entries.end(), unavailable) -
+                         functions.entries.begin()));
+            Press(app.dialog, IDOK);
+            AnswerBox(app, ERROR_CAPTION, L"Error, selected function type not found.");
+            ExpectExit(&app);
+            ExpectUnchanged(before);
+        }
+    }
+}
+
+// Random presses while each kind of box is up, in a fixed number of runs.
+// The seed is fixed too, so every run of the suite tries the same orders;
+// PALVENOR_SEED gives another.
+static void RandomPressesDuringBoxes(void)
+{
+    const int RUNS = 40;
+    const wchar_t* overlays[] = {NULL, L"tests\\wine\\devices\\no-exposable-store.reg",
+                                 L"tests\\wine\\devices\\no-device-name.reg", L"tests\\wine\\devices\\bus-refusing.reg"};
+    char seedText[16] = "";
+    GetEnvironmentVariableA("PALVENOR_SEED", seedText, sizeof(seedText));
+    DWORD seed = seedText[0] != 0 ? (DWORD)strtoul(seedText, NULL, 10) : 20261208;
+    srand(seed);
+    printf("     seed %lu\n", seed);
+    const int failuresBefore = g_failures;
+    int rounds = 0, answered = 0, switched = 0;
+    for (; rounds < RUNS && g_failures == failuresBefore; rounds++) {
+        const wchar_t* overlay = overlays[rand() % 4];
+        if (overlay != NULL)
+            ImportDevice({L"devices\\default.reg", overlay});
+        else
+            ImportDevice({L"devices\\default.reg"});
+        Palvenor app = Start();
+        HWND dialog = WaitForWindow(app, TITLE, false);
+        // Until palvenor ends: presses in random order and number, and each
+        // box answered once they have been handled.
+        for (int turn = 0; turn < 20 && dialog != NULL && WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0;
+             turn++) {
+            for (int presses = rand() % 6; presses > 0; presses--) {
+                switch (rand() % 6) {
+                case 0: Press(dialog, IDOK); break;
+                case 1: Press(dialog, IDC_REFRESH); break;
+                case 2: Press(dialog, IDCANCEL); break;
+                case 3: Key(dialog, VK_RETURN); break;
+                case 4: Key(dialog, VK_ESCAPE); break;
+                default: CloseBox(dialog); break;
+                }
+            }
+            Drain(app, dialog);
+            for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION}) {
+                std::vector<HWND> boxes = FindWindows(app, caption);
+                CHECK(boxes.size() <= 1, "%zu \"%s\" boxes are up", boxes.size(), Narrow(caption).c_str());
+                for (HWND box : boxes) {
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    answered++;
+                }
+            }
+            if (!IsWindow(dialog))
+                dialog = WaitForWindow(app, TITLE, false);
+        }
+        if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0) {
+            // Still up after twenty turns: end it the way a person would.
+            for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION})
+                for (HWND box : FindWindows(app, caption))
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+            if (dialog != NULL)
+                Press(dialog, IDCANCEL);
+        }
+        ExpectExit(&app);
+        CHECK(RequestCount() <= 1, "the bus received %lu requests", RequestCount());
+        switched += RequestCount();
+    }
+    printf("     %d runs of palvenor.exe, %d boxes answered, %d requests sent\n", rounds, answered, switched);
+}
+
+// ---- the stand-ins themselves ----
+
+static void StoreSearchRules(void)
+{
+    STOREINFO info;
+    memset(&info, 0, sizeof(info));
+    SetLastError(0xdeadbeef);
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER,
+          "a store search with cbSize 0 did not fail as an invalid parameter");
+    info.cbSize = sizeof(info) - 4;
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE, "a store search with a short cbSize did not fail");
+
+    info.cbSize = sizeof(info);
+    HANDLE search = FindFirstStore(&info);
+    CHECK(search != INVALID_HANDLE_VALUE, "the store search did not open");
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<STOREINFO> stores(1, info);
+    while (FindNextStore(search, &info))
+        stores.push_back(info);
+    CHECK(GetLastError() == ERROR_NO_MORE_FILES, "the walk ended with error %lu", GetLastError());
+    CHECK(!FindNextStore(search, &info), "the walk went on after its end");
+    CHECK(FindCloseStore(search), "the search did not close");
+    CHECK(stores.size() == 8, "%zu stores reported, expected 8", stores.size());
+    if (stores.size() != 8)
+        return;
+    CHECK(memcmp(stores[0].szDeviceName, L"DSK1:", 12) == 0 && memcmp(stores[0].sdi.szProfile, L"Tulvane", 16) == 0,
+          "the first store is not the internal flash");
+    WCHAR odd[PROFILENAMESIZE] = L"Tulvane";
+    odd[8] = L'X';
+    CHECK(memcmp(stores[2].sdi.szProfile, odd, sizeof(odd)) == 0, "the binary profile was not taken as given");
+    CHECK(stores[3].sdi.dwDeviceFlags == 0xfffffffe && stores[4].sdi.dwDeviceClass == 2,
+          "classes and flags not taken as given");
+    CHECK(memcmp(stores[7].szDeviceName, L"DSK12345", 16) == 0 && stores[7].szStoreName[31] == L'!' &&
+              stores[7].sdi.szProfile[0] == 0 && stores[7].sdi.dwDeviceClass == 1,
+          "names that fill their fields, or an absent profile, were not taken as given");
+
+    // A name longer than its field is cut to it.
+    HKEY key;
+    Text longName(600, L'x');
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\Stores\\1 Internal", 0, KEY_SET_VALUE,
+                      &key) == ERROR_SUCCESS) {
+        RegSetValueExW(key, L"StoreName", 0, REG_SZ, (const BYTE*)longName.c_str(), 601 * sizeof(WCHAR));
+        RegCloseKey(key);
+    }
+    search = FindFirstStore(&info);
+    CHECK(search != INVALID_HANDLE_VALUE && Text(info.szStoreName, STORENAMESIZE) == Text(STORENAMESIZE, L'x'),
+          "a long store name was not cut to its field");
+    if (search != INVALID_HANDLE_VALUE)
+        FindCloseStore(search);
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, STORES_KEY);
+    SetLastError(0xdeadbeef);
+    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES,
+          "a device without stores did not fail the first search");
+}
+
+// Sends one request to an open bus; the slot holds name, zero-filled.
+static BOOL Request(HANDLE bus, DWORD code, const wchar_t* name, DWORD bytes)
+{
+    WCHAR slot[129] = {0};
+    memcpy(slot, name, lstrlenW(name) * sizeof(WCHAR));
+    return EmulatedDeviceIoControl(bus, code, slot, bytes, NULL, 0, NULL, NULL);
+}
+
+static void BusRules(void)
+{
+    static const GUID busInterface = {0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
+    GUID otherInterface = busInterface;
+    otherInterface.Data4[7] ^= 1;
+    DEVMGR_DEVICE_INFORMATION device;
+    memset(&device, 0, sizeof(device));
+    device.dwSize = sizeof(device) - 2;
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+          "a device search with a wrong dwSize did not fail");
+    device.dwSize = sizeof(device);
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &otherInterface, &device) == INVALID_HANDLE_VALUE,
+          "another interface found the bus");
+    HANDLE search = FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
+    CHECK(search != INVALID_HANDLE_VALUE && lstrcmpW(device.szBusName, L"$bus\\UFN_0") == 0,
+          "the bus was not found by its interface");
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    CHECK(CloseHandle(search), "the device search did not close");
+
+    HANDLE bus = EmulatedCreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(bus != INVALID_HANDLE_VALUE, "the bus did not open");
+    struct {
+        const char* what;
+        DWORD code;
+        const wchar_t* name;
+        DWORD bytes;
+        BOOL accepted;
+    } requests[] = {
+        {"another control code", 0x00220014, L"Serial_Class", 256, FALSE},
+        {"a short slot", 0x00220010, L"Serial_Class", 254, FALSE},
+        {"an empty name", 0x00220010, L"", 256, FALSE},
+        {"a driver that is not registered", 0x00220010, L"Printer_Class", 256, FALSE},
+        {"a path below a driver", 0x00220010, L"Serial_Class\\..", 256, FALSE},
+        {"a driver in other letter case", 0x00220010, L"serial_class", 256, TRUE},
+    };
+    for (auto& r : requests) {
+        SetLastError(0);
+        BOOL accepted = Request(bus, r.code, r.name, r.bytes);
+        CHECK(accepted == r.accepted && (accepted || GetLastError() != 0), "%s was %s", r.what,
+              accepted ? "accepted" : "refused");
+    }
+    CHECK(RequestCount() == 6, "%lu requests recorded, expected 6", RequestCount());
+    CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == StringValue(L"serial_class"), "the bus did not switch");
+
+    // A slot with no terminator in its 128 units names nothing.
+    WCHAR full[128];
+    for (WCHAR& unit : full)
+        unit = L'A';
+    CHECK(!EmulatedDeviceIoControl(bus, 0x00220010, full, sizeof(full), NULL, 0, NULL, NULL),
+          "an unterminated slot was accepted");
+    CHECK(EmulatedCloseHandle(bus), "the bus handle did not close");
+    CHECK(!EmulatedCloseHandle(bus), "the bus handle closed twice");
+    CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a closed bus took a request");
+
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, BUS_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        DWORD refuse = 1;
+        RegSetValueExW(key, L"Refuse", 0, REG_DWORD, (const BYTE*)&refuse, sizeof(refuse));
+        RegCloseKey(key);
+    }
+    bus = EmulatedCreateFileW(L"$BUS\\ufn_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(bus != INVALID_HANDLE_VALUE, "the bus name did not open in other letter case");
+    CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a refusing bus accepted a request");
+    EmulatedCloseHandle(bus);
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, BUS_KEY);
+    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+          "an absent bus was found");
+    CHECK(EmulatedCreateFileW(L"$bus\\UFN_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) ==
+              INVALID_HANDLE_VALUE,
+          "an absent bus opened");
+}
+
+// Every other file goes to the system.
+static void OtherHandlesPassThrough(void)
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    HANDLE file = EmulatedCreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(file != INVALID_HANDLE_VALUE, "a real file did not open through the stand-in");
+    CHECK(GetFileSize(file, NULL) > 0, "the file opened is not the real one");
+    CHECK(EmulatedCloseHandle(file), "a real file did not close through the stand-in");
+}
+
+static void EmulatorRules(void)
+{
+    ImportDevice({L"tests\\wine\\devices\\several.reg"});
+    StoreSearchRules();
+    BusRules();
+    OtherHandlesPassThrough();
+}
+
+// ---- the built resources ----
+
+static const BYTE* ResourceBytes(HMODULE module, const wchar_t* type, int id, DWORD* size)
+{
+    HRSRC resource = FindResourceExW(module, type, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : NULL;
+    *size = resource ? SizeofResource(module, resource) : 0;
+    return (const BYTE*)LockResource(loaded);
+}
+
+// A template field: a sz_Or_Ord (0xFFFF and an ordinal, or terminated text).
+static Text ReadNameOrOrdinal(const WORD** cursor)
+{
+    const WORD* p = *cursor;
+    Text text;
+    if (*p == 0xFFFF) {
+        text = L"#" + std::to_wstring(p[1]);
+        p += 2;
+    } else {
+        while (*p != 0)
+            text += (wchar_t)*p++;
+        p++;
+    }
+    *cursor = p;
+    return text;
+}
+
+static void BuiltResources(void)
+{
+    HMODULE module = LoadLibraryExW(g_palvenor.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    CHECK(module != NULL, "palvenor.exe cannot be loaded as a data file");
+    if (module == NULL)
+        return;
+
+    DWORD size = 0;
+    const BYTE* bytes = ResourceBytes(module, RT_DIALOG, 101, &size);
+    CHECK(bytes != NULL && size >= sizeof(DLGTEMPLATE), "no dialog template 101 in language 1033");
+    if (bytes != NULL) {
+        const DLGTEMPLATE* header = (const DLGTEMPLATE*)bytes;
+        CHECK(header->style == 0x80C800C0 && header->dwExtendedStyle == 0, "template style 0x%08lX",
+              header->style);
+        CHECK(header->cdit == 7 && header->x == 0 && header->y == 0 && header->cx == 167 && header->cy == 112,
+              "template has %d controls at %d,%d size %dx%d", header->cdit, header->x, header->y, header->cx,
+              header->cy);
+        const WORD* p = (const WORD*)(header + 1);
+        Text menu = ReadNameOrOrdinal(&p), windowClass = ReadNameOrOrdinal(&p), caption = ReadNameOrOrdinal(&p);
+        WORD points = *p++;
+        Text font = ReadNameOrOrdinal(&p);
+        CHECK(menu.empty() && windowClass.empty() && caption == TITLE && points == 8 && font == L"System",
+              "template caption \"%s\", font %d \"%s\"", Narrow(caption).c_str(), points, Narrow(font).c_str());
+        struct {
+            WORD id;
+            const wchar_t *className, *text;
+            DWORD style;
+            short x, y, cx, cy;
+        } expected[] = {
+            {1, L"#128", L"OK", 0x50010001, 128, 27, 35, 13},
+            {2, L"#128", L"Cancel", 0x50010000, 128, 79, 35, 13},
+            {1000, L"#128", L"Refresh", 0x50010000, 128, 53, 35, 13},
+            {1001, L"#131", L"", 0x50A10103, 10, 16, 110, 46},
+            {0xFFFF, L"#130", L"USB Functions", 0x50020000, 11, 6, 56, 8},
+            {1002, L"#131", L"", 0x50A10103, 10, 76, 110, 30},
+            {1003, L"#130", L"Mass Storage to Expose:", 0x50020000, 11, 66, 95, 8},
+        };
+        for (int i = 0; i < 7 && i < header->cdit; i++) {
+            p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
+            const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
+            p = (const WORD*)(item + 1);
+            Text className = ReadNameOrOrdinal(&p), text = ReadNameOrOrdinal(&p);
+            WORD extra = *p++;
+            p = (const WORD*)((const BYTE*)p + extra);
+            CHECK(item->id == expected[i].id && className == expected[i].className && text == expected[i].text &&
+                      item->style == expected[i].style && item->dwExtendedStyle == 0 && item->x == expected[i].x &&
+                      item->y == expected[i].y && item->cx == expected[i].cx && item->cy == expected[i].cy,
+                  "control %d is id %d class %s \"%s\" style 0x%08lX at %d,%d size %dx%d", i, item->id,
+                  Narrow(className).c_str(), Narrow(text).c_str(), item->style, item->x, item->y, item->cx,
+                  item->cy);
+        }
+    }
+
+    const wchar_t* strings[] = {
+        L"USB Function Palvenor",
+        L"Pick from available USB functions to expose to a host device.  Also pick USB function mass stoarge drive "
+        L"to expose.",
+        L"USB Function Palvenor"};
+    for (int id = 1; id <= 3; id++) {
+        wchar_t text[200] = {0};
+        LoadStringW(module, id, text, 200);
+        CHECK(lstrcmpW(text, strings[id - 1]) == 0, "string %d is \"%s\"", id, Narrow(text).c_str());
+    }
+
+    const BYTE* group = ResourceBytes(module, RT_GROUP_ICON, 102, &size);
+    CHECK(group != NULL && size == 6 + 14, "icon group 102 is not one image (%lu bytes)", size);
+    if (group != NULL && size == 6 + 14) {
+        const BYTE* entry = group + 6;
+        WORD bitCount = (WORD)(entry[6] | (entry[7] << 8));
+        CHECK(entry[0] == 32 && entry[1] == 32 && bitCount == 4, "the icon is %dx%d at %d bits per pixel",
+              entry[0], entry[1], bitCount);
+        WORD iconId = (WORD)(entry[12] | (entry[13] << 8));
+        const BYTE* image = ResourceBytes(module, RT_ICON, iconId, &size);
+        const BITMAPINFOHEADER* info = (const BITMAPINFOHEADER*)image;
+        CHECK(info != NULL && info->biWidth == 32 && info->biHeight == 64 && info->biBitCount == 4,
+              "icon image %d is not a 32x32 16-colour bitmap", iconId);
+    }
+    FreeLibrary(module);
+}
+
+
+// Runs the scenarios named (all when none is) and prints each result.
+int RunScenarios(int count, wchar_t** names)
+{
+    struct {
+        const char* name;
+        void (*run)(void);
+    } scenarios[] = {
+        {"lists-on-start", ListsOnStart},
+        {"ok-with-new-choice", OkWithNewChoice},
+        {"ok-with-nothing-selected", OkWithNothingSelected},
+        {"bus-fails", BusFails},
+        {"inventory-fails", InventoryFails},
+        {"refresh-rereads", RefreshRereads},
+        {"keys-and-close-box", KeysAndCloseBox},
+        {"second-start", SecondStart},
+        {"presses-during-boxes", PressesDuringBoxes},
+        {"built-resources", BuiltResources},
+        {"emulator-rules", EmulatorRules},
+        {"hostile-values", HostileValues},
+        {"refresh-under-load", RefreshUnderLoad},
+        {"random-presses-during-boxes", RandomPressesDuringBoxes},
+    };
+    int failed = 0, ran = 0;
+    for (auto& scenario : scenarios) {
+        bool chosen = count == 0;
+        for (int i = 0; i < count; i++) {
+            char name[64];
+            WideCharToMultiByte(CP_UTF8, 0, names[i], -1, name, sizeof(name), NULL, NULL);
+            chosen = chosen || strcmp(name, scenario.name) == 0;
+        }
+        if (!chosen)
+            continue;
+        g_scenario = scenario.name;
+        int before = g_failures;
+        DWORD start = GetTickCount();
+        scenario.run();
+        ran++;
+        if (g_failures != before)
+            failed++;
+        printf("%s %s (%lu ms)\n", g_failures == before ? "ok  " : "FAIL", scenario.name, GetTickCount() - start);
+    }
+    printf("%d of %d scenarios passed\n", ran - failed, ran);
+    return failed == 0 && ran > 0 ? 0 : 1;
+}

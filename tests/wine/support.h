@@ -1,0 +1,119 @@
+// What the Wine driver's parts share: checks that name their line, the
+// registry as palvenor leaves it, and palvenor's process and windows as a
+// person finds and uses them.
+#ifndef PALVENOR_WINE_SUPPORT_H
+#define PALVENOR_WINE_SUPPORT_H
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+typedef std::wstring Text;
+typedef std::vector<BYTE> Bytes;
+
+static const wchar_t* const DIALOG_CLASS = L"#32770";
+static const wchar_t* const TITLE = L"USB Function Palvenor";
+static const wchar_t* const ERROR_CAPTION = L"Palvenor Error";
+static const wchar_t* const WARNING_CAPTION = L"USB Palvenor";
+static const wchar_t* const WARNING_TEXT = L"Driver Issue...\r\n\n    Remove USB cable now!.";
+static const wchar_t* const CLIENT_DRIVERS_KEY = L"Drivers\\USB\\FunctionDrivers";
+static const wchar_t* const MASS_STORAGE_KEY = L"Drivers\\USB\\FunctionDrivers\\Mass_Storage_Class";
+static const wchar_t* const BUS_KEY = L"Software\\Palvenor\\Emulator\\FunctionBus";
+static const wchar_t* const STORES_KEY = L"Software\\Palvenor\\Emulator\\Stores";
+
+enum { IDC_REFRESH = 1000, IDC_FUNCTION_LIST = 1001, IDC_STORAGE_LIST = 1002 };
+// How long a wait may take before it reports a failure; no wait ends early
+// on time alone.
+static const DWORD WAIT_MS = 10000;
+
+extern Text g_repository;
+extern Text g_palvenor;
+extern const char* g_scenario;
+extern int g_failures;
+
+void Fail(const char* file, int line, const char* format, ...);
+#define CHECK(condition, ...)                          \
+    do {                                               \
+        if (!(condition))                              \
+            Fail(__FILE__, __LINE__, __VA_ARGS__);     \
+    } while (0)
+
+std::string Narrow(const Text& text);
+std::string Join(const std::vector<Text>& texts);
+
+// ---- the registry ----
+
+struct Value {
+    bool present = false;
+    DWORD type = 0;
+    Bytes data;
+    bool operator==(const Value& other) const
+    {
+        return present == other.present && type == other.type && data == other.data;
+    }
+};
+
+Value ReadValue(const wchar_t* path, const wchar_t* name);
+Value StringValue(const Text& text);
+std::string Describe(const Value& value);
+DWORD RequestCount(void);
+
+// Everything palvenor may change: the two settings and the bus.
+struct Outcome {
+    Value deviceName, defaultDriver, currentDriver, requestCount;
+    bool operator==(const Outcome& other) const
+    {
+        return deviceName == other.deviceName && defaultDriver == other.defaultDriver &&
+               currentDriver == other.currentDriver && requestCount == other.requestCount;
+    }
+};
+
+Outcome ReadOutcome(void);
+void ImportDevice(std::initializer_list<const wchar_t*> files);
+void ImportLargeDevice(void);
+void SetString(HKEY key, const wchar_t* name, const Text& text);
+void SetDword(HKEY key, const wchar_t* name, DWORD value);
+void ExpectUnchanged(const Outcome& before);
+void ExpectWritten(const Text& deviceName, const Text& driver);
+void ExpectOneRequest(const Text& driver);
+
+// ---- palvenor's process and windows ----
+
+struct Palvenor {
+    PROCESS_INFORMATION process = {};
+    HWND dialog = NULL;
+};
+
+struct ListState {
+    std::vector<Text> entries;
+    int selected = LB_ERR;
+};
+
+bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMATION* process);
+bool RunAndWait(const Text& commandLine);
+Palvenor Start(void);
+void ExpectExit(Palvenor* app);
+std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption);
+HWND WaitForWindow(const Palvenor& app, const wchar_t* caption, bool mustBeVisible);
+bool WaitForDialog(Palvenor* app);
+Text WindowText(HWND window);
+void AnswerBox(const Palvenor& app, const wchar_t* caption, const Text& expected);
+
+// A person's actions. Press, Key and CloseBox go through palvenor's queue
+// and return at once; Choose and Refresh are handled before they return.
+void Press(HWND dialog, int id);
+void Key(HWND dialog, WPARAM key);
+void CloseBox(HWND dialog);
+void Choose(HWND dialog, int id, int index);
+void Refresh(HWND dialog);
+// Returns once palvenor has taken from its queue everything posted to it
+// before, whichever loop (its own or a message box's) takes it.
+void Drain(const Palvenor& app, HWND dialog);
+
+Text ReadEntry(HWND list, LRESULT index);
+ListState ReadList(HWND dialog, int id);
+void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected);
+
+#endif

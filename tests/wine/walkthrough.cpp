@@ -1,0 +1,108 @@
+// The walk-through of scripts/run on a display with no one at it: the main
+// job done as a person does it, printed, with screenshots.
+#include "support.h"
+
+#include <stdio.h>
+
+// A window of palvenor's painted in full before the picture is taken: the
+// paint is sent to palvenor's thread and done before this returns.
+static void Paint(HWND window)
+{
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+    GdiFlush();
+}
+
+// The screen, or only the part of it a window covers, as a BMP file.
+static void SaveScreenshot(const Text& path, HWND window)
+{
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window != NULL)
+        GetWindowRect(window, &area);
+    int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* pixels = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, NULL, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    DWORD imageBytes = ((width * 3 + 3) & ~3) * height;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + imageBytes;
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(out, &file, sizeof(file), &written, NULL);
+    WriteFile(out, &info.bmiHeader, sizeof(info.bmiHeader), &written, NULL);
+    WriteFile(out, pixels, imageBytes, &written, NULL);
+    CloseHandle(out);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+}
+
+static void PrintSettings(const char* when)
+{
+    Outcome now = ReadOutcome();
+    printf("%s:\n  DeviceName           %s\n  DefaultClientDriver  %s\n  bus's current driver %s\n", when,
+           Describe(now.deviceName).c_str(), Describe(now.defaultDriver).c_str(),
+           Describe(now.currentDriver).c_str());
+}
+
+static void PrintList(const char* title, const ListState& list)
+{
+    printf("%s\n", title);
+    for (size_t i = 0; i < list.entries.size(); i++)
+        printf("  %s %s\n", (int)i == list.selected ? "[x]" : "[ ]", Narrow(list.entries[i]).c_str());
+}
+
+// The main job as a person does it: look, pick another store and driver, OK.
+int Walkthrough(const Text& shots)
+{
+    g_scenario = "walk-through";
+    PrintSettings("Before");
+    Palvenor app = Start();
+    if (!WaitForDialog(&app))
+        return 1;
+    Paint(app.dialog);
+    SaveScreenshot(shots + L"\\dialog.bmp", app.dialog);
+    ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+    ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+    printf("\nThe dialog shows ([x] = preselected from the registry):\n");
+    PrintList("USB Functions", functions);
+    PrintList("Mass Storage to Expose:", stores);
+
+    int store = stores.entries.empty() ? LB_ERR : (stores.selected + 1) % (int)stores.entries.size();
+    int function = functions.entries.empty() ? LB_ERR : (functions.selected + 1) % (int)functions.entries.size();
+    if (store != LB_ERR && function != LB_ERR)
+        printf("\nChoosing \"%s\" and \"%s\", then pressing OK.\n", Narrow(stores.entries[store]).c_str(),
+               Narrow(functions.entries[function]).c_str());
+    Choose(app.dialog, IDC_STORAGE_LIST, store);
+    Choose(app.dialog, IDC_FUNCTION_LIST, function);
+    Paint(app.dialog);
+    SaveScreenshot(shots + L"\\chosen.bmp", app.dialog);
+    Press(app.dialog, IDOK);
+    HWND box = WaitForWindow(app, WARNING_CAPTION, true);
+    if (box != NULL) {
+        Paint(app.dialog);
+        Paint(box);
+        SaveScreenshot(shots + L"\\warning.bmp", NULL);
+        printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(),
+               Narrow(WindowText(GetDlgItem(box, 0xFFFF))).c_str());
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    PrintSettings("After");
+    return g_failures == 0 ? 0 : 1;
+}
+
