@@ -1,6 +1,9 @@
 // The yardstick for palvenor.exe's size and start-up: a dialog from a
 // template, common-controls initialisation and a message loop, nothing else.
-#include <windows.h>
+// Built twice: as a desktop program (minimal_desktop.cpp) and the way
+// palvenor.exe is built, as a CE program (minimal_ce.cpp).
+#include "minimal_dialog.h"
+
 #include <commctrl.h>
 
 static INT_PTR CALLBACK MinimalDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -16,11 +19,13 @@ static INT_PTR CALLBACK MinimalDialogProc(HWND dialog, UINT message, WPARAM wPar
     return FALSE;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int RunMinimalDialog(HINSTANCE instance)
 {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_USEREX_CLASSES};
     InitCommonControlsEx(&controls);
-    HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(101), NULL, MinimalDialogProc, 0);
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(101), (LPCWSTR)RT_DIALOG);
+    HWND dialog = CreateDialogIndirectParamW(instance, (LPCDLGTEMPLATEW)LoadResource(instance, resource), NULL,
+                                             MinimalDialogProc, 0);
     ShowWindow(dialog, SW_SHOW);
     MSG msg;
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {

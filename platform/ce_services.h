@@ -38,8 +38,10 @@ typedef struct _STOREINFO {
     DWORD dwMountCount;
 } STOREINFO;
 
-static_assert(sizeof(STOREINFO) == 240, "the storage manager checks cbSize against its own record");
+// The storage manager checks cbSize against its own record (a size check older compilers take).
+typedef char STOREINFO_IS_240_BYTES[sizeof(STOREINFO) == 240 ? 1 : -1];
 
+extern "C" {
 HANDLE WINAPI FindFirstStore(STOREINFO* info);
 BOOL WINAPI FindNextStore(HANDLE search, STOREINFO* info);
 BOOL WINAPI FindCloseStore(HANDLE search);
@@ -64,9 +66,11 @@ typedef struct _DEVMGR_DEVICE_INFORMATION {
     WCHAR szBusName[MAX_PATH];
 } DEVMGR_DEVICE_INFORMATION;
 
-static_assert(sizeof(DEVMGR_DEVICE_INFORMATION) == 1584, "the device manager checks dwSize against its own record");
+// The device manager checks dwSize against its own record.
+typedef char DEVMGR_DEVICE_INFORMATION_IS_1584_BYTES[sizeof(DEVMGR_DEVICE_INFORMATION) == 1584 ? 1 : -1];
 
 // The search is ended with CloseHandle.
 HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
+}
 
 #endif

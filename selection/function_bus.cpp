@@ -56,8 +56,10 @@ BOOL ChangeCurrentFunction(const WCHAR nameSlot[CLIENT_NAME_CHARS])
     HANDLE bus = OpenFunctionBus();
     if (bus == INVALID_HANDLE_VALUE)
         return FALSE;
+    // The request has no output, but the count of bytes returned is required.
+    DWORD returned = 0;
     BOOL changed = DeviceIoControl(bus, IOCTL_FUNCTION_BUS_CHANGE_CLIENT, (LPVOID)nameSlot,
-                                   CLIENT_NAME_CHARS * sizeof(WCHAR), NULL, 0, NULL, NULL);
+                                   CLIENT_NAME_CHARS * sizeof(WCHAR), NULL, 0, &returned, NULL);
     CloseHandle(bus);
     return changed;
 }

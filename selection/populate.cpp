@@ -10,16 +10,23 @@ void ShowErrorBox(LPCWSTR text)
 }
 
 // One entry per slot, appended, so that list-box index and slot index agree.
-// The box repaints once, not for each of what may be a thousand entries.
-static void FillListBox(HWND box, WCHAR* const* names, DWORD count)
+// An entry the box could not take (too little memory) would put every later
+// one at the index of another slot, and OK would apply a name other than
+// the one shown: the box is emptied instead. The box repaints once, not for
+// each of what may be a thousand entries.
+static BOOL FillListBox(HWND box, WCHAR* const* names, DWORD count)
 {
+    BOOL filled = TRUE;
     SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-    for (DWORD i = 0; i < count; i++) {
+    for (DWORD i = 0; i < count && filled; i++) {
         LPCWSTR text = names[i] != NULL ? names[i] : EMPTY_SLOT_TEXT;
-        SendMessageW(box, LB_INSERTSTRING, (WPARAM)-1, (LPARAM)text);
+        filled = SendMessageW(box, LB_INSERTSTRING, (WPARAM)-1, (LPARAM)text) >= 0;
     }
+    if (!filled)
+        SendMessageW(box, LB_RESETCONTENT, 0, 0);
     SendMessageW(box, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(box, NULL, TRUE);
+    return filled;
 }
 
 // Selects the first slot whose name equals the registry value, by index.
@@ -62,8 +69,14 @@ BOOL PopulateLists(HWND dialog)
         return FALSE;
     }
 
-    FillListBox(storeBox, g_pStoreList->storeNames, g_pStoreList->count);
-    FillListBox(functionBox, g_pFunctionList->names, g_pFunctionList->count);
+    if (!FillListBox(storeBox, g_pStoreList->storeNames, g_pStoreList->count)) {
+        ShowErrorBox(TEXT("Error in listing storage types."));
+        return FALSE;
+    }
+    if (!FillListBox(functionBox, g_pFunctionList->names, g_pFunctionList->count)) {
+        ShowErrorBox(TEXT("Error in listing USB Function Types."));
+        return FALSE;
+    }
     // A device name names one store exactly; client drivers are registry key
     // names, which ignore letter case.
     SelectNamedEntry(storeBox, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, g_pStoreList->deviceNames, g_pStoreList->count,

@@ -179,6 +179,15 @@ TEST_F(FaultSweepTest, PopulateLists)
             seen.insert("function error");
             EXPECT_TRUE(stores.empty());
             EXPECT_TRUE(functions.empty());
+        } else if (BoxTexts() == std::vector<HostText>{u"Error in listing storage types."}) {
+            // A box that could not take every entry shows none.
+            seen.insert("storage listing error");
+            EXPECT_TRUE(stores.empty());
+            EXPECT_TRUE(functions.empty());
+        } else if (BoxTexts() == std::vector<HostText>{u"Error in listing USB Function Types."}) {
+            seen.insert("function listing error");
+            EXPECT_EQ(Shown(g_pStoreList->storeNames, g_pStoreList->count), stores);
+            EXPECT_TRUE(functions.empty());
         } else {
             ASSERT_TRUE(BoxTexts().empty()) << "unexpected boxes";
             ASSERT_NE(nullptr, g_pStoreList);
@@ -206,8 +215,8 @@ TEST_F(FaultSweepTest, PopulateLists)
         DestroyWindow(dialog);
         EXPECT_EQ(0u, HostLiveBlocks());
     });
-    EXPECT_EQ((std::set<std::string>{"storage error", "function error", "an unavailable entry", "a selection missing",
-                                     "everything"}),
+    EXPECT_EQ((std::set<std::string>{"storage error", "function error", "storage listing error", "function listing error",
+                                     "an unavailable entry", "a selection missing", "everything"}),
               seen);
     Report("PopulateLists", faults);
 }

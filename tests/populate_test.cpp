@@ -56,6 +56,37 @@ TEST_F(PopulateTest, SelectsOnlyTheEntryTheValueNames)
     }
 }
 
+// A box that cannot take an entry (too little memory) would show every
+// later entry at another slot's index: it is emptied, and OK applies nothing.
+TEST_F(PopulateTest, ABoxThatCannotTakeAnEntryIsEmptiedAndReported)
+{
+    struct Row {
+        const char* what;
+        int failingInsert;
+        HostText message;
+        std::vector<HostText> stores;
+    } rows[] = {
+        {"storage box takes its first entry, not its second", 2, u"Error in listing storage types.", {}},
+        {"function box takes its first entry, not its second", 4, u"Error in listing USB Function Types.",
+         {u"SD Card", u"USB Disk"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostReset();
+        InstallDevice();
+        HostFailCall(HOST_LIST_INSERT, row.failingInsert);
+        Open();
+        EXPECT_EQ(std::vector<HostText>{row.message}, BoxTexts());
+        EXPECT_EQ(row.stores, Stores());
+        EXPECT_TRUE(Functions().empty());
+        HostChooseEntry(dialog, IDC_STORAGE_LIST, 0);
+        HostClickButton(dialog, IDOK);
+        EXPECT_EQ(HostText(u"DSK3:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
+        EXPECT_EQ(HostText(u"Serial_Class"), RegistryString(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE));
+        EXPECT_TRUE(HostBusRequests().empty());
+    }
+}
+
 // Key names ignore letter case beyond ASCII too: one key, and a value in
 // other case names it.
 TEST_F(PopulateTest, LettersBeyondAsciiFoldAsKeyNamesDo)

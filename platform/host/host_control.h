@@ -31,6 +31,7 @@ enum HostCall {
     HOST_FIND_RESOURCE,
     HOST_LOAD_RESOURCE,
     HOST_CREATE_DIALOG,
+    HOST_LIST_INSERT, // LB_INSERTSTRING, failing as with too little memory (LB_ERRSPACE)
     HOST_CALL_KINDS
 };
 

@@ -44,7 +44,7 @@ const char* HostCallName(HostCall kind)
         "LocalAlloc",      "RegOpenKeyExW",  "RegQueryValueExW", "RegSetValueExW",  "RegQueryInfoKeyW",
         "RegEnumKeyExW",   "RegFlushKey",    "FindFirstStore",   "FindNextStore",   "FindFirstDevice",
         "CreateFileW",     "DeviceIoControl", "LoadStringW",     "FindResourceW",   "LoadResource",
-        "CreateDialogIndirectParamW"};
+        "CreateDialogIndirectParamW", "LB_INSERTSTRING"};
     return names[kind];
 }
 

@@ -222,6 +222,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, 
     const BYTE* first = (const BYTE*)input;
     g_requests.push_back(HostBusRequest{code, std::vector<BYTE>(first, first + inputBytes), output != NULL,
                                         outputBytes, bytesReturned != NULL, overlapped != NULL});
+    // Without an overlapped record the count of bytes returned is required.
+    if (overlapped == NULL && bytesReturned == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (overlapped == NULL)
+        *bytesReturned = 0;
     if (HostShouldFail(HOST_DEVICE_IO_CONTROL) || g_busRefuses) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;

@@ -170,6 +170,8 @@ LRESULT ListBoxMessage(Window* box, UINT message, WPARAM wParam, LPARAM lParam)
     case LB_INSERTSTRING:
         if (index < -1 || index > count)
             return LB_ERR;
+        if (HostShouldFail(HOST_LIST_INSERT))
+            return LB_ERRSPACE;
         if (index == -1)
             index = count;
         // The sort style does not reorder an insertion.

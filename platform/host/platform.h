@@ -158,6 +158,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define IDCANCEL 2
 
 #define LB_ERR (-1)
+#define LB_ERRSPACE (-2)
 #define LB_INSERTSTRING 0x0181
 #define LB_RESETCONTENT 0x0184
 #define LB_SETCURSEL 0x0186

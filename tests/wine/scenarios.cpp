@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "platform/ce_services.h"
-#include "platform/win32/emulated_device.h"
+#include "platform/desktop/emulated_device.h"
 
 static void ExpectNoBoxes(const Palvenor& app)
 {
@@ -551,27 +551,41 @@ static void RandomPressesDuringBoxes(void)
 
 // ---- the stand-ins themselves ----
 
+// coredll.dll's exports, as palvenor.exe reaches them.
+static struct {
+    HANDLE(WINAPI* FindFirstStore)(STOREINFO*);
+    BOOL(WINAPI* FindNextStore)(HANDLE, STOREINFO*);
+    BOOL(WINAPI* FindCloseStore)(HANDLE);
+    HANDLE(WINAPI* FindFirstDevice)(DeviceSearchType, LPCVOID, DEVMGR_DEVICE_INFORMATION*);
+    decltype(&CreateFileW) CreateFileW;
+    decltype(&DeviceIoControl) DeviceIoControl;
+    decltype(&CloseHandle) CloseHandle;
+    decltype(&FindWindowW) FindWindowW;
+    decltype(&SetForegroundWindow) SetForegroundWindow;
+    decltype(&RegOpenKeyExW) RegOpenKeyExW;
+} g_core;
+
 static void StoreSearchRules(void)
 {
     STOREINFO info;
     memset(&info, 0, sizeof(info));
     SetLastError(0xdeadbeef);
-    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER,
+    CHECK(g_core.FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER,
           "a store search with cbSize 0 did not fail as an invalid parameter");
     info.cbSize = sizeof(info) - 4;
-    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE, "a store search with a short cbSize did not fail");
+    CHECK(g_core.FindFirstStore(&info) == INVALID_HANDLE_VALUE, "a store search with a short cbSize did not fail");
 
     info.cbSize = sizeof(info);
-    HANDLE search = FindFirstStore(&info);
+    HANDLE search = g_core.FindFirstStore(&info);
     CHECK(search != INVALID_HANDLE_VALUE, "the store search did not open");
     if (search == INVALID_HANDLE_VALUE)
         return;
     std::vector<STOREINFO> stores(1, info);
-    while (FindNextStore(search, &info))
+    while (g_core.FindNextStore(search, &info))
         stores.push_back(info);
     CHECK(GetLastError() == ERROR_NO_MORE_FILES, "the walk ended with error %lu", GetLastError());
-    CHECK(!FindNextStore(search, &info), "the walk went on after its end");
-    CHECK(FindCloseStore(search), "the search did not close");
+    CHECK(!g_core.FindNextStore(search, &info), "the walk went on after its end");
+    CHECK(g_core.FindCloseStore(search), "the search did not close");
     CHECK(stores.size() == 8, "%zu stores reported, expected 8", stores.size());
     if (stores.size() != 8)
         return;
@@ -594,15 +608,15 @@ static void StoreSearchRules(void)
         RegSetValueExW(key, L"StoreName", 0, REG_SZ, (const BYTE*)longName.c_str(), 601 * sizeof(WCHAR));
         RegCloseKey(key);
     }
-    search = FindFirstStore(&info);
+    search = g_core.FindFirstStore(&info);
     CHECK(search != INVALID_HANDLE_VALUE && Text(info.szStoreName, STORENAMESIZE) == Text(STORENAMESIZE, L'x'),
           "a long store name was not cut to its field");
     if (search != INVALID_HANDLE_VALUE)
-        FindCloseStore(search);
+        g_core.FindCloseStore(search);
 
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, STORES_KEY);
     SetLastError(0xdeadbeef);
-    CHECK(FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES,
+    CHECK(g_core.FindFirstStore(&info) == INVALID_HANDLE_VALUE && GetLastError() == ERROR_NO_MORE_FILES,
           "a device without stores did not fail the first search");
 }
 
@@ -611,7 +625,10 @@ static BOOL Request(HANDLE bus, DWORD code, const wchar_t* name, DWORD bytes)
 {
     WCHAR slot[129] = {0};
     memcpy(slot, name, lstrlenW(name) * sizeof(WCHAR));
-    return EmulatedDeviceIoControl(bus, code, slot, bytes, NULL, 0, NULL, NULL);
+    DWORD returned = 0xdddddddd;
+    BOOL accepted = g_core.DeviceIoControl(bus, code, slot, bytes, NULL, 0, &returned, NULL);
+    CHECK(returned == 0, "the bus returned %lu bytes", returned);
+    return accepted;
 }
 
 static void BusRules(void)
@@ -622,19 +639,19 @@ static void BusRules(void)
     DEVMGR_DEVICE_INFORMATION device;
     memset(&device, 0, sizeof(device));
     device.dwSize = sizeof(device) - 2;
-    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+    CHECK(g_core.FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
           "a device search with a wrong dwSize did not fail");
     device.dwSize = sizeof(device);
-    CHECK(FindFirstDevice(DeviceSearchByGuid, &otherInterface, &device) == INVALID_HANDLE_VALUE,
+    CHECK(g_core.FindFirstDevice(DeviceSearchByGuid, &otherInterface, &device) == INVALID_HANDLE_VALUE,
           "another interface found the bus");
-    HANDLE search = FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
+    HANDLE search = g_core.FindFirstDevice(DeviceSearchByGuid, &busInterface, &device);
     CHECK(search != INVALID_HANDLE_VALUE && lstrcmpW(device.szBusName, L"$bus\\UFN_0") == 0,
           "the bus was not found by its interface");
     if (search == INVALID_HANDLE_VALUE)
         return;
-    CHECK(CloseHandle(search), "the device search did not close");
+    CHECK(g_core.CloseHandle(search), "the device search did not close");
 
-    HANDLE bus = EmulatedCreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE bus = g_core.CreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     CHECK(bus != INVALID_HANDLE_VALUE, "the bus did not open");
     struct {
         const char* what;
@@ -663,10 +680,17 @@ static void BusRules(void)
     WCHAR full[128];
     for (WCHAR& unit : full)
         unit = L'A';
-    CHECK(!EmulatedDeviceIoControl(bus, 0x00220010, full, sizeof(full), NULL, 0, NULL, NULL),
+    DWORD returned;
+    CHECK(!g_core.DeviceIoControl(bus, 0x00220010, full, sizeof(full), NULL, 0, &returned, NULL),
           "an unterminated slot was accepted");
-    CHECK(EmulatedCloseHandle(bus), "the bus handle did not close");
-    CHECK(!EmulatedCloseHandle(bus), "the bus handle closed twice");
+    // Without an overlapped record the returned-byte count is required.
+    WCHAR serial[128] = L"Serial_Class";
+    SetLastError(0);
+    CHECK(!g_core.DeviceIoControl(bus, 0x00220010, serial, sizeof(serial), NULL, 0, NULL, NULL) &&
+              GetLastError() == ERROR_INVALID_PARAMETER,
+          "a request with no returned-byte count was not refused as an invalid parameter");
+    CHECK(g_core.CloseHandle(bus), "the bus handle did not close");
+    CHECK(!g_core.CloseHandle(bus), "the bus handle closed twice");
     CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a closed bus took a request");
 
     HKEY key;
@@ -675,15 +699,15 @@ static void BusRules(void)
         RegSetValueExW(key, L"Refuse", 0, REG_DWORD, (const BYTE*)&refuse, sizeof(refuse));
         RegCloseKey(key);
     }
-    bus = EmulatedCreateFileW(L"$BUS\\ufn_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    bus = g_core.CreateFileW(L"$BUS\\ufn_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     CHECK(bus != INVALID_HANDLE_VALUE, "the bus name did not open in other letter case");
     CHECK(!Request(bus, 0x00220010, L"Serial_Class", 256), "a refusing bus accepted a request");
-    EmulatedCloseHandle(bus);
+    g_core.CloseHandle(bus);
 
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, BUS_KEY);
-    CHECK(FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
+    CHECK(g_core.FindFirstDevice(DeviceSearchByGuid, &busInterface, &device) == INVALID_HANDLE_VALUE,
           "an absent bus was found");
-    CHECK(EmulatedCreateFileW(L"$bus\\UFN_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) ==
+    CHECK(g_core.CreateFileW(L"$bus\\UFN_0", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL) ==
               INVALID_HANDLE_VALUE,
           "an absent bus opened");
 }
@@ -693,18 +717,60 @@ static void OtherHandlesPassThrough(void)
 {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(NULL, path, MAX_PATH);
-    HANDLE file = EmulatedCreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = g_core.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     CHECK(file != INVALID_HANDLE_VALUE, "a real file did not open through the stand-in");
     CHECK(GetFileSize(file, NULL) > 0, "the file opened is not the real one");
-    CHECK(EmulatedCloseHandle(file), "a real file did not close through the stand-in");
+    CHECK(g_core.CloseHandle(file), "a real file did not close through the stand-in");
+}
+
+// Where CE and the desktop differ, coredll.dll answers as CE does.
+static void WindowAndRegistryRules(void)
+{
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        CHECK(g_core.FindWindowW(L"Dialog", TITLE) == app.dialog, "CE's dialog class \"Dialog\" did not find the dialog");
+        SetForegroundWindow(GetDesktopWindow());
+        CHECK(g_core.SetForegroundWindow((HWND)((ULONG_PTR)app.dialog | 1)) && GetForegroundWindow() == app.dialog,
+              "a handle with CE's low bit set did not bring the dialog forward");
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+
+    HKEY key;
+    CHECK(g_core.RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_DRIVERS_KEY, 0, 0, &key) == ERROR_SUCCESS,
+          "a key did not open with access 0");
+    wchar_t name[128];
+    DWORD length = 128;
+    CHECK(RegEnumKeyExW(key, 0, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS,
+          "a key opened with access 0 cannot be enumerated");
+    RegCloseKey(key);
 }
 
 static void EmulatorRules(void)
 {
+    HMODULE core = LoadLibraryW(L"coredll.dll");
+    CHECK(core != NULL, "coredll.dll is not beside the driver");
+    if (core == NULL)
+        return;
+#define LOAD(name) g_core.name = (decltype(g_core.name))(void*)GetProcAddress(core, #name)
+    LOAD(FindFirstStore);
+    LOAD(FindNextStore);
+    LOAD(FindCloseStore);
+    LOAD(FindFirstDevice);
+    LOAD(CreateFileW);
+    LOAD(DeviceIoControl);
+    LOAD(CloseHandle);
+    LOAD(FindWindowW);
+    LOAD(SetForegroundWindow);
+    LOAD(RegOpenKeyExW);
+#undef LOAD
     ImportDevice({L"tests\\wine\\devices\\several.reg"});
     StoreSearchRules();
     BusRules();
     OtherHandlesPassThrough();
+    ImportDevice({L"devices\\default.reg"});
+    WindowAndRegistryRules();
+    FreeLibrary(core);
 }
 
 // ---- the built resources ----

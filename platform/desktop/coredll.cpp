@@ -1,6 +1,11 @@
-// The desktop has no CE storage manager, device manager or USB function bus
-// driver. These stand-ins play them from a device described in the registry,
-// checking their arguments as the real services do.
+// coredll.dll for the desktop: CE's system library as palvenor.exe calls it.
+// Where the desktop behaves as CE does, coredll.def forwards the export to
+// kernel32, user32, advapi32 or msvcrt. The code here is the list of ways
+// CE differs: the storage manager, the device manager and the USB function
+// bus, played from a device described in the registry and as strict as the
+// real services; the dialog class, the foreground flag and the access mask;
+// and the device I/O calls, which answer for the emulated bus and pass
+// every other handle to the system.
 #include <windows.h>
 #include <string.h>
 
@@ -197,7 +202,7 @@ static int FindOpenBus(HANDLE handle)
     return -1;
 }
 
-HANDLE WINAPI EmulatedCreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+extern "C" HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE templateFile)
 {
     WCHAR busName[MAX_PATH];
@@ -281,24 +286,51 @@ static BOOL ChangeClient(DWORD code, const void* input, DWORD inputBytes, const 
     return TRUE;
 }
 
-BOOL WINAPI EmulatedDeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, LPVOID output,
+extern "C" BOOL WINAPI CeDeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, LPVOID output,
                                     DWORD outputBytes, LPDWORD bytesReturned, LPOVERLAPPED overlapped)
 {
+    // Without an overlapped record the returned-byte count is required; the
+    // desktop would write through a null pointer.
+    if (overlapped == NULL && bytesReturned == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     if (FindOpenBus(device) < 0)
         return DeviceIoControl(device, code, input, inputBytes, output, outputBytes, bytesReturned, overlapped);
     if (overlapped != NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (bytesReturned != NULL)
-        *bytesReturned = 0;
+    *bytesReturned = 0;
     return ChangeClient(code, input, inputBytes, output, outputBytes);
 }
 
-BOOL WINAPI EmulatedCloseHandle(HANDLE handle)
+extern "C" BOOL WINAPI CeCloseHandle(HANDLE handle)
 {
     int slot = FindOpenBus(handle);
     if (slot >= 0)
         g_openBuses[slot] = NULL;
     return CloseHandle(handle);
+}
+
+// CE names the class of a dialog made from a template "Dialog"; the desktop
+// names it "#32770".
+extern "C" HWND WINAPI CeFindWindowW(LPCWSTR className, LPCWSTR title)
+{
+    if (className != NULL && !IS_INTRESOURCE(className) && lstrcmpiW(className, L"Dialog") == 0)
+        className = WC_DIALOG;
+    return FindWindowW(className, title);
+}
+
+// CE reads the low bit of the handle as "bring its owned windows forward
+// too"; on the desktop it would make the handle invalid.
+extern "C" BOOL WINAPI CeSetForegroundWindow(HWND window)
+{
+    return SetForegroundWindow((HWND)((ULONG_PTR)window & ~(ULONG_PTR)1));
+}
+
+// CE does not check the access mask: a key opened with 0 allows everything.
+extern "C" LONG WINAPI CeRegOpenKeyExW(HKEY root, LPCWSTR subkey, DWORD options, REGSAM access, PHKEY key)
+{
+    return RegOpenKeyExW(root, subkey, options, access == 0 ? MAXIMUM_ALLOWED : access, key);
 }

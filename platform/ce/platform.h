@@ -1,0 +1,30 @@
+// Windows CE as the program sees it. mingw-w64's Win32 headers stand in for
+// the CE SDK's, which declare these calls alike; where the two differ, it is
+// settled here. CE's own services and values follow.
+#ifndef PALVENOR_CE_PLATFORM_H
+#define PALVENOR_CE_PLATFORM_H
+
+// swscanf is the C library's, as COREDLL exports it. Declared before
+// anything brings in g++'s runtime headers, which switch mingw-w64 to a
+// C99 swscanf of its own.
+#define __USE_MINGW_ANSI_STDIO 0
+#include <string.h>
+#include <wchar.h>
+
+// mingw-w64 declares the desktop's WinMain, with an 8-bit command line; CE's takes wide text.
+#define WinMain DesktopWinMain
+#include <windows.h>
+#undef WinMain
+#include <commctrl.h>
+
+#include "../ce_services.h"
+
+typedef LPWSTR ENTRY_COMMAND_LINE;
+// A dialog made from a template has CE's class "Dialog".
+#define DIALOG_WINDOW_CLASS TEXT("Dialog")
+// CE reads the handle's low bit as "bring its owned windows forward too".
+#define FOREGROUND_HANDLE_FLAG 1
+// CE does not check the access mask: a key opened with 0 can be enumerated.
+#define ENUMERATE_ONLY_ACCESS 0
+
+#endif
