@@ -16,6 +16,8 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 // Runs the program: one dialog, one instance; always returns 0.
 int RunApplication(void);
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, ENTRY_COMMAND_LINE commandLine, int showCommand);
+// The startup code calls it by its C name.
+extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, ENTRY_COMMAND_LINE commandLine,
+                              int showCommand);
 
 #endif

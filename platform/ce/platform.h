@@ -4,21 +4,28 @@
 #ifndef PALVENOR_CE_PLATFORM_H
 #define PALVENOR_CE_PLATFORM_H
 
-// swscanf is the C library's, as COREDLL exports it. Declared before
-// anything brings in g++'s runtime headers, which switch mingw-w64 to a
-// C99 swscanf of its own.
+// Where mingw-w64's desktop headers differ from the CE SDK's. Platform
+// Builder's compiler takes the SDK's as they are.
+#ifdef __MINGW32__
+// swscanf is the C library's, as COREDLL exports it: declared before g++'s
+// runtime headers switch mingw-w64 to a C99 swscanf of its own.
 #define __USE_MINGW_ANSI_STDIO 0
 #include <string.h>
 #include <wchar.h>
-
 // mingw-w64 declares the desktop's WinMain, with an 8-bit command line; CE's takes wide text.
 #define WinMain DesktopWinMain
 #include <windows.h>
 #undef WinMain
+#endif
+
+#include <windows.h>
 #include <commctrl.h>
+#include <string.h>
+#include <wchar.h>
 
 #include "../ce_services.h"
 
+// WinMain's command line is wide text.
 typedef LPWSTR ENTRY_COMMAND_LINE;
 // A dialog made from a template has CE's class "Dialog".
 #define DIALOG_WINDOW_CLASS TEXT("Dialog")

@@ -1,0 +1,1 @@
+!INCLUDE $(_MAKEENVROOT)\makefile.def
