@@ -334,3 +334,10 @@ extern "C" LONG WINAPI CeRegOpenKeyExW(HKEY root, LPCWSTR subkey, DWORD options,
 {
     return RegOpenKeyExW(root, subkey, options, access == 0 ? MAXIMUM_ALLOWED : access, key);
 }
+
+// CE's C library folds letters beyond ASCII, as key names do; the desktop's
+// folds ASCII only in its "C" locale.
+extern "C" int __cdecl CeWcsicmp(const WCHAR* left, const WCHAR* right)
+{
+    return CompareStringOrdinal(left, -1, right, -1, TRUE) - CSTR_EQUAL;
+}

@@ -485,6 +485,25 @@ static void HostileValues(void)
     }
 }
 
+// Key names ignore letter case beyond ASCII, on CE as on the desktop: a
+// DefaultClientDriver in other case names the key, and selects it.
+static void CaseBeyondAscii(void)
+{
+    const Text driver = L"S\u00E9rie_\u00DCn\u00EFcode", otherCase = L"S\u00C9RIE_\u00FCN\u00CFCODE";
+    ImportDevice({L"devices\\default.reg"});
+    AddClientDriver(driver);
+    SetValue(CLIENT_DRIVERS_KEY, L"DefaultClientDriver", REG_SZ, TextBytes(otherCase, (otherCase.size() + 1) * 2));
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
+        int index = (int)(std::find(functions.entries.begin(), functions.entries.end(), driver) - functions.entries.begin());
+        CHECK(index < (int)functions.entries.size() && functions.selected == index,
+              "the function list shows %s with entry %d selected", Join(functions.entries).c_str(), functions.selected);
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
 // Random presses while each kind of box is up, in a fixed number of runs.
 // The seed is fixed too, so every run of the suite tries the same orders;
 // PALVENOR_SEED gives another.
@@ -900,6 +919,7 @@ int RunScenarios(int count, wchar_t** names)
         {"built-resources", BuiltResources},
         {"emulator-rules", EmulatorRules},
         {"hostile-values", HostileValues},
+        {"case-beyond-ascii", CaseBeyondAscii},
         {"refresh-under-load", RefreshUnderLoad},
         {"random-presses-during-boxes", RandomPressesDuringBoxes},
     };
