@@ -4,6 +4,7 @@
 //
 //   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
+//   driver.exe --screen-fit <repository> <palvenor.exe>
 //   driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>
 #include "support.h"
 
@@ -13,6 +14,7 @@
 int RunScenarios(int count, wchar_t** names);   // scenarios.cpp
 int Walkthrough(const Text& shots);             // walkthrough.cpp
 int Timings(const Text& minimal, int runs);     // timings.cpp
+int ScreenFit(void);                            // walkthrough.cpp
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -22,6 +24,11 @@ int wmain(int argc, wchar_t** argv)
         g_palvenor = argv[3];
         return Walkthrough(argv[4]);
     }
+    if (argc == 4 && lstrcmpW(argv[1], L"--screen-fit") == 0) {
+        g_repository = argv[2];
+        g_palvenor = argv[3];
+        return ScreenFit();
+    }
     if (argc == 6 && lstrcmpW(argv[1], L"--timings") == 0) {
         g_repository = argv[2];
         g_palvenor = argv[3];
@@ -30,7 +37,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 3) {
         printf("usage: driver.exe <repository> <palvenor.exe> [scenario ...]\n"
                "       driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>\n"
-               "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n");
+               "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n"
+               "       driver.exe --screen-fit <repository> <palvenor.exe>\n");
         return 2;
     }
     g_repository = argv[1];

@@ -3,6 +3,9 @@
 #include "support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
 
 // A window of palvenor's painted in full before the picture is taken: the
 // paint is sent to palvenor's thread and done before this returns.
@@ -15,11 +18,9 @@ static void Paint(HWND window)
 }
 
 // The screen, or only the part of it a window covers, as a BMP file.
-static void SaveScreenshot(const Text& path, HWND window)
+static void SaveScreenshot(const Text& path)
 {
     RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (window != NULL)
-        GetWindowRect(window, &area);
     int width = area.right - area.left, height = area.bottom - area.top;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
@@ -75,7 +76,7 @@ int Walkthrough(const Text& shots)
     if (!WaitForDialog(&app))
         return 1;
     Paint(app.dialog);
-    SaveScreenshot(shots + L"\\dialog.bmp", app.dialog);
+    SaveScreenshot(shots + L"\\dialog.bmp");
     ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
     ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
     printf("\nThe dialog shows ([x] = preselected from the registry):\n");
@@ -90,13 +91,13 @@ int Walkthrough(const Text& shots)
     Choose(app.dialog, IDC_STORAGE_LIST, store);
     Choose(app.dialog, IDC_FUNCTION_LIST, function);
     Paint(app.dialog);
-    SaveScreenshot(shots + L"\\chosen.bmp", app.dialog);
+    SaveScreenshot(shots + L"\\chosen.bmp");
     Press(app.dialog, IDOK);
     HWND box = WaitForWindow(app, WARNING_CAPTION, true);
     if (box != NULL) {
         Paint(app.dialog);
         Paint(box);
-        SaveScreenshot(shots + L"\\warning.bmp", NULL);
+        SaveScreenshot(shots + L"\\warning.bmp");
         printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(),
                Narrow(WindowText(GetDlgItem(box, 0xFFFF))).c_str());
         AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
@@ -106,3 +107,82 @@ int Walkthrough(const Text& shots)
     return g_failures == 0 ? 0 : 1;
 }
 
+
+// ---- where the dialog fits on the device's screen ----
+
+struct ControlOnScreen {
+    int id;
+    const char* name;
+};
+
+static bool OnScreen(const RECT& rect, int width, int height)
+{
+    return rect.left >= 0 && rect.top >= 0 && rect.right <= width && rect.bottom <= height;
+}
+
+// Starts palvenor on the device screen in use and prints one line: the
+// screen, the dialog's window rectangle, the font the dialog got, its size
+// in pixels against what CE's dialog units give for that font, and whether
+// the caption, the three buttons and both lists lie on the screen. The
+// dialog's size must be what its dialog units make it.
+int ScreenFit(void)
+{
+    g_scenario = "screen-fit";
+    Palvenor app = Start();
+    if (!WaitForDialog(&app))
+        return 1;
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    RECT window, client;
+    GetWindowRect(app.dialog, &window);
+    GetClientRect(app.dialog, &client);
+
+    // The template's font, made as the dialog manager makes it, and its
+    // dialog base units: the average width of the 52 letters, rounded, and
+    // the height. (The dialog's own font handle is palvenor's, not ours.)
+    HDC dc = GetDC(NULL);
+    HFONT font = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
+                             DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, L"System");
+    HGDIOBJ previous = SelectObject(dc, font);
+    wchar_t face[LF_FACESIZE] = L"";
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
+    SIZE letters;
+    GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    SelectObject(dc, previous);
+    DeleteObject(font);
+    ReleaseDC(NULL, dc);
+    int baseX = (letters.cx / 26 + 1) / 2, baseY = metrics.tmHeight;
+    int expectedWidth = MulDiv(167, baseX, 4), expectedHeight = MulDiv(112, baseY, 8);
+    CHECK(abs(client.right - expectedWidth) <= 1 && abs(client.bottom - expectedHeight) <= 1,
+          "the dialog is %ldx%ld pixels inside, its dialog units give %dx%d", client.right, client.bottom,
+          expectedWidth, expectedHeight);
+
+    // The caption, with its close box, is the top of the window down to the client area.
+    POINT clientTop = {0, 0};
+    ClientToScreen(app.dialog, &clientTop);
+    RECT caption = {window.left, window.top, window.right, clientTop.y};
+    std::string cut;
+    if (!OnScreen(caption, width, height))
+        cut += " caption";
+    const ControlOnScreen controls[] = {{IDOK, "OK"},
+                                        {IDC_REFRESH, "Refresh"},
+                                        {IDCANCEL, "Cancel"},
+                                        {IDC_FUNCTION_LIST, "function-list"},
+                                        {IDC_STORAGE_LIST, "storage-list"}};
+    for (const ControlOnScreen& control : controls) {
+        RECT rect;
+        GetWindowRect(GetDlgItem(app.dialog, control.id), &rect);
+        if (!OnScreen(rect, width, height))
+            cut += std::string(" ") + control.name;
+    }
+    printf("fit %dx%d window %ld,%ld,%ld,%ld size %ldx%ld client %ldx%ld font \"%s\" %ld px, base units %dx%d, "
+           "dialog units give %dx%d; over the right edge %ld px, over the bottom %ld px; %s%s\n",
+           width, height, window.left, window.top, window.right, window.bottom, window.right - window.left,
+           window.bottom - window.top, client.right, client.bottom, Narrow(face).c_str(), metrics.tmHeight, baseX,
+           baseY, expectedWidth, expectedHeight, std::max(0L, window.right - width), std::max(0L, window.bottom - height),
+           cut.empty() ? "fits" : "cut:", cut.c_str());
+    Press(app.dialog, IDCANCEL);
+    ExpectExit(&app);
+    return g_failures == 0 ? 0 : 1;
+}
