@@ -5,6 +5,7 @@
 //   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
 //   driver.exe --screen-fit <repository> <palvenor.exe>
+//   driver.exe --wait-foreground <caption>
 //   driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>
 #include "support.h"
 
@@ -15,6 +16,7 @@ int RunScenarios(int count, wchar_t** names);   // scenarios.cpp
 int Walkthrough(const Text& shots);             // walkthrough.cpp
 int Timings(const Text& minimal, int runs);     // timings.cpp
 int ScreenFit(void);                            // walkthrough.cpp
+int WaitForeground(const Text& caption);        // walkthrough.cpp
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -24,6 +26,8 @@ int wmain(int argc, wchar_t** argv)
         g_palvenor = argv[3];
         return Walkthrough(argv[4]);
     }
+    if (argc == 3 && lstrcmpW(argv[1], L"--wait-foreground") == 0)
+        return WaitForeground(argv[2]);
     if (argc == 4 && lstrcmpW(argv[1], L"--screen-fit") == 0) {
         g_repository = argv[2];
         g_palvenor = argv[3];
@@ -38,7 +42,8 @@ int wmain(int argc, wchar_t** argv)
         printf("usage: driver.exe <repository> <palvenor.exe> [scenario ...]\n"
                "       driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>\n"
                "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n"
-               "       driver.exe --screen-fit <repository> <palvenor.exe>\n");
+               "       driver.exe --screen-fit <repository> <palvenor.exe>\n"
+               "       driver.exe --wait-foreground <caption>\n");
         return 2;
     }
     g_repository = argv[1];

@@ -143,8 +143,14 @@ int ScreenFit(void)
     HFONT font = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
                              DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, L"System");
     HGDIOBJ previous = SelectObject(dc, font);
-    wchar_t face[LF_FACESIZE] = L"";
-    GetTextFaceW(dc, LF_FACESIZE, face);
+    // The face drawn: a substitute answers to the name asked for.
+    Text face = L"?";
+    UINT outlineBytes = GetOutlineTextMetricsW(dc, 0, NULL);
+    std::vector<BYTE> outline(outlineBytes);
+    if (outlineBytes != 0 && GetOutlineTextMetricsW(dc, outlineBytes, (OUTLINETEXTMETRICW*)outline.data()) != 0) {
+        const OUTLINETEXTMETRICW* metricsOfOutline = (const OUTLINETEXTMETRICW*)outline.data();
+        face = (const wchar_t*)(outline.data() + (ULONG_PTR)metricsOfOutline->otmpFamilyName);
+    }
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
     SIZE letters;
@@ -176,7 +182,7 @@ int ScreenFit(void)
         if (!OnScreen(rect, width, height))
             cut += std::string(" ") + control.name;
     }
-    printf("fit %dx%d window %ld,%ld,%ld,%ld size %ldx%ld client %ldx%ld font \"%s\" %ld px, base units %dx%d, "
+    printf("fit %dx%d window %ld,%ld,%ld,%ld size %ldx%ld client %ldx%ld font \"System\" 8 pt drawn as %s, %ld px high, base units %dx%d, "
            "dialog units give %dx%d; over the right edge %ld px, over the bottom %ld px; %s%s\n",
            width, height, window.left, window.top, window.right, window.bottom, window.right - window.left,
            window.bottom - window.top, client.right, client.bottom, Narrow(face).c_str(), metrics.tmHeight, baseX,
@@ -185,4 +191,19 @@ int ScreenFit(void)
     Press(app.dialog, IDCANCEL);
     ExpectExit(&app);
     return g_failures == 0 ? 0 : 1;
+}
+
+// For the X input test: returns 0 once a visible window with this caption
+// is the foreground window, where keys typed now will go; 1 if none comes.
+int WaitForeground(const Text& caption)
+{
+    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+        HWND front = GetForegroundWindow();
+        wchar_t text[128] = L"";
+        if (front != NULL && IsWindowVisible(front) && GetWindowTextW(front, text, 128) >= 0 && caption == text)
+            return 0;
+        Sleep(10);
+    }
+    printf("no window \"%s\" came to the front\n", Narrow(caption).c_str());
+    return 1;
 }
