@@ -198,32 +198,18 @@ static void KeysAndCloseBox(void)
     }
 }
 
-static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 static void SecondStart(void)
 {
     ImportDevice({L"devices\\default.reg"});
     Palvenor first = Start();
     if (WaitForDialog(&first)) {
         // Something else is in front when the second start comes.
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = PlainWindowProc;
-        windowClass.hInstance = GetModuleHandleW(NULL);
-        windowClass.lpszClassName = L"PalvenorTestFront";
-        RegisterClassW(&windowClass);
-        HWND front = CreateWindowW(L"PalvenorTestFront", L"front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
-                                   NULL, NULL, windowClass.hInstance, NULL);
-        SetForegroundWindow(front);
-        CHECK(GetForegroundWindow() == front, "could not bring another window to the front");
-
+        HWND front = ShowFrontWindow();
         Palvenor second = Start();
         CHECK(WaitForSingleObject(second.process.hProcess, 5000) == WAIT_OBJECT_0,
               "the second start did not end at once");
         ExpectExit(&second);
-        CHECK(GetForegroundWindow() == first.dialog, "the running dialog did not come to the front");
+        CHECK(WaitForForeground(first.dialog), "the running dialog did not come to the front");
         CHECK(IsWindowVisible(first.dialog), "the running dialog went away");
         DestroyWindow(front);
         Press(first.dialog, IDCANCEL);
@@ -748,9 +734,10 @@ static void WindowAndRegistryRules(void)
     Palvenor app = Start();
     if (WaitForDialog(&app)) {
         CHECK(g_core.FindWindowW(L"Dialog", TITLE) == app.dialog, "CE's dialog class \"Dialog\" did not find the dialog");
-        SetForegroundWindow(GetDesktopWindow());
-        CHECK(g_core.SetForegroundWindow((HWND)((ULONG_PTR)app.dialog | 1)) && GetForegroundWindow() == app.dialog,
+        HWND front = ShowFrontWindow();
+        CHECK(g_core.SetForegroundWindow((HWND)((ULONG_PTR)app.dialog | 1)) && WaitForForeground(app.dialog),
               "a handle with CE's low bit set did not bring the dialog forward");
+        DestroyWindow(front);
         Press(app.dialog, IDCANCEL);
     }
     ExpectExit(&app);

@@ -394,3 +394,37 @@ void Drain(const Palvenor& app, HWND dialog)
     }
     Fail(__FILE__, __LINE__, "palvenor did not take what was posted to it");
 }
+
+static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND ShowFrontWindow(void)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PlainWindowProc;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.lpszClassName = L"PalvenorTestFront";
+    RegisterClassW(&windowClass); // fails harmlessly once registered
+    HWND front = CreateWindowW(L"PalvenorTestFront", L"front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, NULL,
+                               NULL, windowClass.hInstance, NULL);
+    SetForegroundWindow(front);
+    CHECK(WaitForForeground(front), "could not bring another window to the front");
+    return front;
+}
+
+// The foreground changes as the windows' threads take their activation
+// messages: the driver pumps its own while it waits.
+bool WaitForForeground(HWND window)
+{
+    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        if (GetForegroundWindow() == window)
+            return true;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    return false;
+}

@@ -112,6 +112,11 @@ void Refresh(HWND dialog);
 // before, whichever loop (its own or a message box's) takes it.
 void Drain(const Palvenor& app, HWND dialog);
 
+// A window of the driver's own, made the foreground window, so that a test
+// can see another come forward; and a wait for a window to be in front.
+HWND ShowFrontWindow(void);
+bool WaitForForeground(HWND window);
+
 Text ReadEntry(HWND list, LRESULT index);
 ListState ReadList(HWND dialog, int id);
 void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected);
