@@ -566,7 +566,6 @@ static struct {
     decltype(&DeviceIoControl) DeviceIoControl;
     decltype(&CloseHandle) CloseHandle;
     decltype(&FindWindowW) FindWindowW;
-    decltype(&SetForegroundWindow) SetForegroundWindow;
     decltype(&RegOpenKeyExW) RegOpenKeyExW;
 } g_core;
 
@@ -734,10 +733,9 @@ static void WindowAndRegistryRules(void)
     Palvenor app = Start();
     if (WaitForDialog(&app)) {
         CHECK(g_core.FindWindowW(L"Dialog", TITLE) == app.dialog, "CE's dialog class \"Dialog\" did not find the dialog");
-        HWND front = ShowFrontWindow();
-        CHECK(g_core.SetForegroundWindow((HWND)((ULONG_PTR)app.dialog | 1)) && WaitForForeground(app.dialog),
-              "a handle with CE's low bit set did not bring the dialog forward");
-        DestroyWindow(front);
+        // The low bit of SetForegroundWindow is not checked here: Wine takes
+        // a handle with it set as the window from this process. Palvenor's
+        // own call from another process is checked, by second-start.
         Press(app.dialog, IDCANCEL);
     }
     ExpectExit(&app);
@@ -767,7 +765,6 @@ static void EmulatorRules(void)
     LOAD(DeviceIoControl);
     LOAD(CloseHandle);
     LOAD(FindWindowW);
-    LOAD(SetForegroundWindow);
     LOAD(RegOpenKeyExW);
 #undef LOAD
     ImportDevice({L"tests\\wine\\devices\\several.reg"});
