@@ -236,7 +236,7 @@ static void ExpectStillWaiting(const Palvenor& app, HWND dialog, const wchar_t* 
           FindWindows(app, caption).size(), Narrow(caption).c_str());
     CHECK(FindWindows(app, caption == ERROR_CAPTION ? WARNING_CAPTION : ERROR_CAPTION).empty(),
           "another box came up");
-    CHECK(WaitForSingleObject(app.process.hProcess, 0) == WAIT_TIMEOUT, "palvenor.exe ended");
+    CHECK(!Ended(app), "palvenor.exe ended");
 }
 
 static void PressesDuringBoxes(void)
@@ -515,7 +515,7 @@ static void RandomPressesDuringBoxes(void)
         HWND dialog = WaitForWindow(app, TITLE, false);
         // Until palvenor ends: presses in random order and number, and each
         // box answered once they have been handled.
-        for (int turn = 0; turn < 20 && dialog != NULL && WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0;
+        for (int turn = 0; turn < 20 && dialog != NULL && !Ended(app);
              turn++) {
             for (int presses = rand() % 6; presses > 0; presses--) {
                 switch (rand() % 6) {
@@ -539,7 +539,7 @@ static void RandomPressesDuringBoxes(void)
             if (!IsWindow(dialog))
                 dialog = WaitForWindow(app, TITLE, false);
         }
-        if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0) {
+        if (!Ended(app)) {
             // Still up after twenty turns: end it the way a person would.
             for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION})
                 for (HWND box : FindWindows(app, caption))

@@ -111,7 +111,7 @@ bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMA
             return true;
         if (GetLastError() != ERROR_INTERNAL_ERROR)
             break;
-        Sleep(100);
+        Sleep(100); // a retry's back-off, not a wait for a state
     }
     return false;
 }
@@ -176,17 +176,38 @@ std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption)
     return search.found;
 }
 
+bool Ended(const Palvenor& app)
+{
+    return WaitForSingleObject(app.process.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+bool WaitUntil(const std::function<bool()>& holds)
+{
+    for (DWORD start = GetTickCount();;) {
+        if (holds())
+            return true;
+        if (GetTickCount() - start > WAIT_MS)
+            return false;
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 HWND WaitForWindow(const Palvenor& app, const wchar_t* caption, bool mustBeVisible)
 {
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+    HWND found = NULL;
+    WaitUntil([&] {
         for (HWND window : FindWindows(app, caption)) {
-            if (!mustBeVisible || IsWindowVisible(window))
-                return window;
+            if (!mustBeVisible || IsWindowVisible(window)) {
+                found = window;
+                return true;
+            }
         }
-        if (WaitForSingleObject(app.process.hProcess, 10) == WAIT_OBJECT_0)
-            break;
-    }
-    return NULL;
+        return Ended(app);
+    });
+    return found;
 }
 
 bool WaitForDialog(Palvenor* app)
@@ -217,9 +238,7 @@ void AnswerBox(const Palvenor& app, const wchar_t* caption, const Text& expected
     CHECK(text == expected, "the \"%s\" box says \"%s\", expected \"%s\"", Narrow(caption).c_str(),
           Narrow(text).c_str(), Narrow(expected).c_str());
     PostMessageW(box, WM_COMMAND, IDOK, 0);
-    for (DWORD waited = 0; IsWindow(box) && waited < WAIT_MS; waited += 10)
-        Sleep(10);
-    CHECK(!IsWindow(box), "the \"%s\" box did not close", Narrow(caption).c_str());
+    CHECK(WaitUntil([&] { return !IsWindow(box); }), "the \"%s\" box did not close", Narrow(caption).c_str());
 }
 
 void Press(HWND dialog, int id)
@@ -384,15 +403,12 @@ void Drain(const Palvenor& app, HWND dialog)
     marker = marker % 4000 + 1;
     if (!PostMessageW(list, LB_SETHORIZONTALEXTENT, marker, 0))
         return; // the dialog is gone, and its queue with it
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+    bool taken = WaitUntil([&] {
         DWORD_PTR extent = 0;
-        if (!SendMessageTimeoutW(list, LB_GETHORIZONTALEXTENT, 0, 0, SMTO_NORMAL, WAIT_MS, &extent) ||
-            extent == marker)
-            return;
-        if (WaitForSingleObject(app.process.hProcess, 10) == WAIT_OBJECT_0)
-            return;
-    }
-    Fail(__FILE__, __LINE__, "palvenor did not take what was posted to it");
+        return !SendMessageTimeoutW(list, LB_GETHORIZONTALEXTENT, 0, 0, SMTO_NORMAL, WAIT_MS, &extent) ||
+               extent == marker || Ended(app);
+    });
+    CHECK(taken, "palvenor did not take what was posted to it");
 }
 
 static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -414,17 +430,7 @@ HWND ShowFrontWindow(void)
     return front;
 }
 
-// The foreground changes as the windows' threads take their activation
-// messages: the driver pumps its own while it waits.
 bool WaitForForeground(HWND window)
 {
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        if (GetForegroundWindow() == window)
-            return true;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
-    }
-    return false;
+    return WaitUntil([&] { return GetForegroundWindow() == window; });
 }

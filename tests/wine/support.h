@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -91,9 +92,15 @@ struct ListState {
     int selected = LB_ERR;
 };
 
+// Looks at a state until it holds, for WAIT_MS at most; false if it never
+// did. Between two looks the driver's own messages go through, so that its
+// windows take their activation.
+bool WaitUntil(const std::function<bool()>& holds);
+
 bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMATION* process);
 bool RunAndWait(const Text& commandLine);
 Palvenor Start(void);
+bool Ended(const Palvenor& app);
 void ExpectExit(Palvenor* app);
 std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption);
 HWND WaitForWindow(const Palvenor& app, const wchar_t* caption, bool mustBeVisible);

@@ -197,13 +197,13 @@ int ScreenFit(void)
 // is the foreground window, where keys typed now will go; 1 if none comes.
 int WaitForeground(const Text& caption)
 {
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
+    bool inFront = WaitUntil([&] {
         HWND front = GetForegroundWindow();
         wchar_t text[128] = L"";
-        if (front != NULL && IsWindowVisible(front) && GetWindowTextW(front, text, 128) >= 0 && caption == text)
-            return 0;
-        Sleep(10);
-    }
+        return front != NULL && IsWindowVisible(front) && GetWindowTextW(front, text, 128) >= 0 && caption == text;
+    });
+    if (inFront)
+        return 0;
     printf("no window \"%s\" came to the front\n", Narrow(caption).c_str());
     return 1;
 }
