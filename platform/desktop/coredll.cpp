@@ -341,3 +341,20 @@ extern "C" int __cdecl CeWcsicmp(const WCHAR* left, const WCHAR* right)
 {
     return CompareStringOrdinal(left, -1, right, -1, TRUE) - CSTR_EQUAL;
 }
+
+// CE's CreateProcessW wants no startup record; the desktop's requires one
+// and faults on null.
+extern "C" BOOL WINAPI CeCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                   LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                                   LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
+                                   LPPROCESS_INFORMATION process)
+{
+    STARTUPINFOW none;
+    if (startup == NULL) {
+        memset(&none, 0, sizeof(none));
+        none.cb = sizeof(none);
+        startup = &none;
+    }
+    return CreateProcessW(application, commandLine, processSecurity, threadSecurity, inheritHandles, flags,
+                          environment, folder, startup, process);
+}
