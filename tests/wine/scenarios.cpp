@@ -300,26 +300,6 @@ struct ProcessUse {
     DWORD handles;
 };
 
-// Wine's GetProcessHandleCount reports 0; the system's process list has
-// the count the server keeps.
-static DWORD HandleCount(DWORD processId)
-{
-    typedef LONG(WINAPI * QuerySystem)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-    QuerySystem query = (QuerySystem)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-    std::vector<BYTE> buffer(1 << 20);
-    ULONG needed = 0;
-    if (query == NULL || query(SystemProcessInformation, buffer.data(), (ULONG)buffer.size(), &needed) != 0)
-        return 0;
-    for (BYTE* entry = buffer.data();;) {
-        SYSTEM_PROCESS_INFORMATION* process = (SYSTEM_PROCESS_INFORMATION*)entry;
-        if ((DWORD)(ULONG_PTR)process->UniqueProcessId == processId)
-            return process->HandleCount;
-        if (process->NextEntryOffset == 0)
-            return 0;
-        entry += process->NextEntryOffset;
-    }
-}
-
 static ProcessUse ReadProcessUse(const PROCESS_INFORMATION& process)
 {
     ProcessUse use = {0, 0};
@@ -884,6 +864,9 @@ static void BuiltResources(void)
 }
 
 
+void AppletProtocol(void);      // applet.cpp
+void DesktopControlPanel(void); // applet.cpp
+
 // Runs the scenarios named (all when none is) and prints each result.
 int RunScenarios(int count, wchar_t** names)
 {
@@ -906,6 +889,8 @@ int RunScenarios(int count, wchar_t** names)
         {"case-beyond-ascii", CaseBeyondAscii},
         {"refresh-under-load", RefreshUnderLoad},
         {"random-presses-during-boxes", RandomPressesDuringBoxes},
+        {"applet-protocol", AppletProtocol},
+        {"desktop-control-panel", DesktopControlPanel},
     };
     int failed = 0, ran = 0;
     for (auto& scenario : scenarios) {

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <winternl.h>
+
 #include <stdarg.h>
 #include <stdio.h>
 
@@ -161,19 +163,31 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     wchar_t className[64], caption[128];
-    if (processId == search->processId && GetClassNameW(window, className, 64) &&
+    if ((search->processId == 0 || processId == search->processId) && GetClassNameW(window, className, 64) &&
         lstrcmpW(className, DIALOG_CLASS) == 0 && GetWindowTextW(window, caption, 128) >= 0 &&
         lstrcmpW(caption, search->caption) == 0)
         search->found.push_back(window);
     return TRUE;
 }
 
-// palvenor's top-level dialogs (the choice dialog, message boxes) with this caption.
+// palvenor's top-level dialogs (the choice dialog, message boxes) with this
+// caption; an app with no process id stands for every process.
 std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption)
 {
     WindowSearch search = {app.process.dwProcessId, caption, {}};
     EnumWindows(CollectWindow, (LPARAM)&search);
     return search.found;
+}
+
+// A palvenor.exe that another program started, found by its dialog.
+Palvenor Adopt(HWND dialog)
+{
+    Palvenor app;
+    app.dialog = dialog;
+    GetWindowThreadProcessId(dialog, &app.process.dwProcessId);
+    app.process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, app.process.dwProcessId);
+    CHECK(app.process.hProcess != NULL, "palvenor.exe's process cannot be opened");
+    return app;
 }
 
 bool Ended(const Palvenor& app)
@@ -433,4 +447,43 @@ HWND ShowFrontWindow(void)
 bool WaitForForeground(HWND window)
 {
     return WaitUntil([&] { return GetForegroundWindow() == window; });
+}
+
+// From the system's process list, which has the handle counts the server
+// keeps (Wine's GetProcessHandleCount reports 0).
+std::vector<ProcessEntry> ListProcesses(void)
+{
+    typedef LONG(WINAPI * QuerySystem)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    QuerySystem query = (QuerySystem)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    std::vector<ProcessEntry> processes;
+    if (query == NULL || query(SystemProcessInformation, buffer.data(), (ULONG)buffer.size(), &needed) != 0)
+        return processes;
+    for (BYTE* entry = buffer.data();; entry += ((SYSTEM_PROCESS_INFORMATION*)entry)->NextEntryOffset) {
+        SYSTEM_PROCESS_INFORMATION* process = (SYSTEM_PROCESS_INFORMATION*)entry;
+        Text image(process->ImageName.Buffer, process->ImageName.Length / sizeof(wchar_t));
+        processes.push_back({(DWORD)(ULONG_PTR)process->UniqueProcessId, image, process->HandleCount});
+        if (process->NextEntryOffset == 0)
+            return processes;
+    }
+}
+
+DWORD HandleCount(DWORD processId)
+{
+    for (const ProcessEntry& process : ListProcesses()) {
+        if (process.id == processId)
+            return process.handles;
+    }
+    return 0;
+}
+
+std::vector<DWORD> ProcessesNamed(const wchar_t* image)
+{
+    std::vector<DWORD> found;
+    for (const ProcessEntry& process : ListProcesses()) {
+        if (lstrcmpiW(process.image.c_str(), image) == 0)
+            found.push_back(process.id);
+    }
+    return found;
 }

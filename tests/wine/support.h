@@ -100,6 +100,7 @@ bool WaitUntil(const std::function<bool()>& holds);
 bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMATION* process);
 bool RunAndWait(const Text& commandLine);
 Palvenor Start(void);
+Palvenor Adopt(HWND dialog);
 bool Ended(const Palvenor& app);
 void ExpectExit(Palvenor* app);
 std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption);
@@ -118,6 +119,16 @@ void Refresh(HWND dialog);
 // Returns once palvenor has taken from its queue everything posted to it
 // before, whichever loop (its own or a message box's) takes it.
 void Drain(const Palvenor& app, HWND dialog);
+
+// The running processes, from the system's list.
+struct ProcessEntry {
+    DWORD id;
+    Text image;
+    DWORD handles;
+};
+std::vector<ProcessEntry> ListProcesses(void);
+DWORD HandleCount(DWORD processId);
+std::vector<DWORD> ProcessesNamed(const wchar_t* image);
 
 // A window of the driver's own, made the foreground window, so that a test
 // can see another come forward; and a wait for a window to be in front.
