@@ -49,7 +49,7 @@ static std::vector<HWND> PalvenorDialogs(void)
 }
 
 // The one palvenor.exe that was started, once its dialog shows.
-static Palvenor WaitForStartedDialog(void)
+Palvenor WaitForStartedDialog(void)
 {
     Palvenor app;
     if (WaitUntil([] { return !PalvenorDialogs().empty(); }))
@@ -242,11 +242,6 @@ static Text ListViewItemText(HWND list, HANDLE process, int index)
     return record.text;
 }
 
-struct ControlPanel {
-    PROCESS_INFORMATION process = {};
-    HWND list = NULL;
-};
-
 static BOOL CALLBACK FindListView(HWND window, LPARAM found)
 {
     wchar_t className[64];
@@ -285,6 +280,53 @@ static void EndProcess(PROCESS_INFORMATION* process, const char* what)
     CloseHandle(process->hProcess);
 }
 
+bool OpenControlPanel(ControlPanel* panel)
+{
+    if (!Launch(NULL, L"control.exe", &panel->process)) {
+        Fail(__FILE__, __LINE__, "control.exe did not start");
+        return false;
+    }
+    WaitUntil([&] {
+        panel->list = NULL;
+        EnumWindows(FindPanelList, (LPARAM)panel);
+        return panel->list != NULL && (panel->item = FindItem(*panel, TITLE)) >= 0;
+    });
+    CHECK(panel->item >= 0, "the Control Panel does not list \"%s\"", Narrow(TITLE).c_str());
+    return panel->item >= 0;
+}
+
+// A click on the applet's icon selects it, as the Control Panel shows once it has.
+void ClickApplet(const ControlPanel& panel, bool twice)
+{
+    RECT bounds = {};
+    bounds.left = LVIR_ICON;
+    SendRemote(panel.list, panel.process.hProcess, LVM_GETITEMRECT, panel.item, &bounds, sizeof(bounds), NULL);
+    LPARAM centre = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
+    PostMessageW(panel.list, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    PostMessageW(panel.list, WM_LBUTTONUP, 0, centre);
+    if (twice) {
+        PostMessageW(panel.list, WM_LBUTTONDBLCLK, MK_LBUTTON, centre);
+        PostMessageW(panel.list, WM_LBUTTONUP, 0, centre);
+        return;
+    }
+    CHECK(WaitUntil([&] { return SendMessageW(panel.list, LVM_GETITEMSTATE, panel.item, LVIS_SELECTED) != 0; }),
+          "a click did not select the applet");
+}
+
+// A double click on the applet's icon, and palvenor's dialog once it shows.
+Palvenor OpenAppletFromPanel(const ControlPanel& panel)
+{
+    ClickApplet(panel, true);
+    return WaitForStartedDialog();
+}
+
+void CloseControlPanel(ControlPanel* panel)
+{
+    if (panel->list != NULL)
+        PostMessageW(GetAncestor(panel->list, GA_ROOT), WM_CLOSE, 0, 0);
+    EndProcess(&panel->process, "the Control Panel");
+}
+
 void DesktopControlPanel(void)
 {
     ImportDevice({L"devices\\default.reg"});
@@ -301,40 +343,19 @@ void DesktopControlPanel(void)
         Fail(__FILE__, __LINE__, "control.exe did not start");
     }
 
-    // Registered, the applet is listed in the Control Panel's window under its name.
+    // Registered, the applet is listed in the Control Panel's window under its name, and opens from there.
     HKEY cpls;
     CHECK(RegCreateKeyExW(HKEY_CURRENT_USER, CPLS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &cpls, NULL) == ERROR_SUCCESS,
           "the Cpls key cannot be made");
     SetString(cpls, L"Palvenor", AppletPath());
     ControlPanel panel;
-    if (Launch(NULL, L"control.exe", &panel.process)) {
-        int item = -1;
-        WaitUntil([&] {
-            panel.list = NULL;
-            EnumWindows(FindPanelList, (LPARAM)&panel);
-            return panel.list != NULL && (item = FindItem(panel, TITLE)) >= 0;
-        });
-        CHECK(item >= 0, "the Control Panel does not list \"%s\"", Narrow(TITLE).c_str());
-        if (item >= 0) {
-            // Opened from the list, as a double click on it does.
-            RECT bounds = {};
-            bounds.left = LVIR_ICON;
-            SendRemote(panel.list, panel.process.hProcess, LVM_GETITEMRECT, item, &bounds, sizeof(bounds), NULL);
-            LPARAM centre = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
-            PostMessageW(panel.list, WM_LBUTTONDOWN, MK_LBUTTON, centre);
-            PostMessageW(panel.list, WM_LBUTTONUP, 0, centre);
-            PostMessageW(panel.list, WM_LBUTTONDBLCLK, MK_LBUTTON, centre);
-            PostMessageW(panel.list, WM_LBUTTONUP, 0, centre);
-            Palvenor app = WaitForStartedDialog();
-            if (app.dialog != NULL)
-                Press(app.dialog, IDCANCEL);
-            ExpectExit(&app);
-        }
-        PostMessageW(GetAncestor(panel.list, GA_ROOT), WM_CLOSE, 0, 0);
-        EndProcess(&panel.process, "the Control Panel");
-    } else {
-        Fail(__FILE__, __LINE__, "control.exe did not start");
+    if (OpenControlPanel(&panel)) {
+        Palvenor app = OpenAppletFromPanel(panel);
+        if (app.dialog != NULL)
+            Press(app.dialog, IDCANCEL);
+        ExpectExit(&app);
     }
+    CloseControlPanel(&panel);
     RegDeleteValueW(cpls, L"Palvenor");
     RegCloseKey(cpls);
 }

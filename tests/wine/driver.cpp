@@ -4,6 +4,7 @@
 //
 //   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
+//   driver.exe --control-panel <repository> <screenshot folder>
 //   driver.exe --screen-fit <repository> <palvenor.exe>
 //   driver.exe --wait-foreground <caption>
 //   driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>
@@ -15,6 +16,7 @@
 int RunScenarios(int count, wchar_t** names);   // scenarios.cpp
 int Walkthrough(const Text& shots);             // walkthrough.cpp
 int Timings(const Text& minimal, int runs);     // timings.cpp
+int ControlPanelWalkthrough(const Text& shots); // walkthrough.cpp
 int ScreenFit(void);                            // walkthrough.cpp
 int WaitForeground(const Text& caption);        // walkthrough.cpp
 
@@ -25,6 +27,10 @@ int wmain(int argc, wchar_t** argv)
         g_repository = argv[2];
         g_palvenor = argv[3];
         return Walkthrough(argv[4]);
+    }
+    if (argc == 4 && lstrcmpW(argv[1], L"--control-panel") == 0) {
+        g_repository = argv[2];
+        return ControlPanelWalkthrough(argv[3]);
     }
     if (argc == 3 && lstrcmpW(argv[1], L"--wait-foreground") == 0)
         return WaitForeground(argv[2]);
@@ -42,6 +48,7 @@ int wmain(int argc, wchar_t** argv)
         printf("usage: driver.exe <repository> <palvenor.exe> [scenario ...]\n"
                "       driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>\n"
                "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n"
+               "       driver.exe --control-panel <repository> <screenshot folder>\n"
                "       driver.exe --screen-fit <repository> <palvenor.exe>\n"
                "       driver.exe --wait-foreground <caption>\n");
         return 2;

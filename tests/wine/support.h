@@ -135,6 +135,19 @@ std::vector<DWORD> ProcessesNamed(const wchar_t* image);
 HWND ShowFrontWindow(void);
 bool WaitForForeground(HWND window);
 
+// The desktop's Control Panel (control.exe) with the applet listed in it.
+struct ControlPanel {
+    PROCESS_INFORMATION process = {};
+    HWND list = NULL;
+    int item = -1;
+};
+bool OpenControlPanel(ControlPanel* panel);
+void ClickApplet(const ControlPanel& panel, bool twice);
+Palvenor OpenAppletFromPanel(const ControlPanel& panel);
+void CloseControlPanel(ControlPanel* panel);
+// The dialog of a palvenor.exe another program started.
+Palvenor WaitForStartedDialog(void);
+
 Text ReadEntry(HWND list, LRESULT index);
 ListState ReadList(HWND dialog, int id);
 void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected);

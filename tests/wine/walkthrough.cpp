@@ -107,6 +107,31 @@ int Walkthrough(const Text& shots)
     return g_failures == 0 ? 0 : 1;
 }
 
+// scripts/run --control-panel with no one at the display: the applet in
+// the desktop's Control Panel, opened as a double click opens it.
+int ControlPanelWalkthrough(const Text& shots)
+{
+    g_scenario = "control-panel";
+    ControlPanel panel;
+    if (OpenControlPanel(&panel)) {
+        ClickApplet(panel, false);
+        Paint(GetAncestor(panel.list, GA_ROOT));
+        SaveScreenshot(shots + L"\\control-panel.bmp");
+        printf("The Control Panel lists \"%s\"; selected, it shows its description. Opening it, as a double click "
+               "does.\n",
+               Narrow(TITLE).c_str());
+        Palvenor app = OpenAppletFromPanel(panel);
+        if (app.dialog != NULL) {
+            Paint(app.dialog);
+            SaveScreenshot(shots + L"\\control-panel-dialog.bmp");
+            printf("palvenor.exe's dialog is open; closing it with Cancel.\n");
+            Press(app.dialog, IDCANCEL);
+        }
+        ExpectExit(&app);
+    }
+    CloseControlPanel(&panel);
+    return g_failures == 0 ? 0 : 1;
+}
 
 // ---- where the dialog fits on the device's screen ----
 
