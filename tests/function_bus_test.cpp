@@ -71,9 +71,15 @@ TEST_F(FunctionBusTest, EveryFailureReturnsZeroWithHandlesClosed)
 
 TEST_F(FunctionBusTest, OpenFindsTheBusByItsInterface)
 {
-    HANDLE bus = OpenFunctionBus();
-    ASSERT_NE(INVALID_HANDLE_VALUE, bus);
-    EXPECT_EQ(1, HostOpenHandles()) << "the search is closed, the bus stays open";
-    CloseHandle(bus);
+    // 259 units end in the field's last unit: a whole name. (260 fill it with
+    // no terminator and are refused, above.)
+    for (const HostText& name : {HostText(u"UFN1:"), HostText(MAX_PATH - 1, u'B')}) {
+        SCOPED_TRACE(name.size());
+        HostSetBus(name);
+        HANDLE bus = OpenFunctionBus();
+        ASSERT_NE(INVALID_HANDLE_VALUE, bus);
+        EXPECT_EQ(1, HostOpenHandles()) << "the search is closed, the bus stays open";
+        CloseHandle(bus);
+    }
     EXPECT_EQ(0u, HostMessageBoxes().size());
 }

@@ -110,3 +110,19 @@ TEST_F(FunctionListTest, EveryFailedAllocationReleasesEverything)
                                        });
     EXPECT_LT(0, allocations);
 }
+
+TEST_F(FunctionListTest, AKeyAddedAfterTheCountIsNotWalked)
+{
+    AddClientDrivers({u"Serial_Class", u"RNDIS"});
+    HostOnSubkeyCount([] { AddClientDrivers({u"Added_During_The_Walk"}); });
+    FunctionList* list = BuildFunctionList();
+    ASSERT_NE(nullptr, list);
+    // As many slots as counted, each holding one of the keys, whichever the walk saw.
+    ASSERT_EQ(2u, list->count);
+    for (DWORD i = 0; i < list->count; i++) {
+        HostText name = SlotText(list, i);
+        EXPECT_TRUE(name == u"Serial_Class" || name == u"RNDIS" || name == u"Added_During_The_Walk")
+            << "slot " << i;
+    }
+    FreeFunctionList(list);
+}

@@ -56,6 +56,17 @@ TEST_F(PopulateTest, SelectsOnlyTheEntryTheValueNames)
     }
 }
 
+TEST_F(PopulateTest, ADeviceNameListedTwiceSelectsTheFirstStoreWithIt)
+{
+    InstallDevice();
+    HostSetStores({MakeStore(u"DSK2:", u"SD Card"), MakeStore(u"DSK3:", u"USB Disk"),
+                   MakeStore(u"DSK3:", u"USB Disk, second partition")});
+    Open();
+    EXPECT_EQ(1, StoreSelection());
+    HostClickButton(dialog, IDOK);
+    EXPECT_EQ(HostText(u"DSK3:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
+}
+
 // A box that cannot take an entry (too little memory) would show every
 // later entry at another slot's index: it is emptied, and OK applies nothing.
 TEST_F(PopulateTest, ABoxThatCannotTakeAnEntryIsEmptiedAndReported)

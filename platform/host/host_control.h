@@ -74,6 +74,9 @@ int HostOpenKeys(void);
 // A faulty registry that, for a subkey name that does not fit, writes what
 // fits without a terminator and reports success with the full length.
 void HostRegTruncateLongNames(bool truncate);
+// Called as RegQueryInfoKeyW has counted a key's subkeys, before it returns:
+// a key made here comes after the count.
+void HostOnSubkeyCount(std::function<void()> hook);
 
 // Storage manager.
 void HostSetStores(const std::vector<STOREINFO>& stores);
@@ -83,7 +86,8 @@ int HostOpenStoreSearches(void);
 
 // Device manager and USB function bus driver. The bus accepts a request
 // that names, terminated within the 256-byte slot, a subkey of the
-// client-drivers key.
+// client-drivers key. A bus name opened from the record of an open device
+// search must end within its field: reading on past it aborts.
 void HostSetBus(const HostText& busName);
 void HostRemoveBus(void);
 void HostSetBusRefuses(bool refuses);

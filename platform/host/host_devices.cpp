@@ -29,6 +29,8 @@ bool g_busRefuses;
 HostText g_currentClient;
 std::vector<HostBusRequest> g_requests;
 std::map<HANDLE, HandleKind> g_handles;
+// The caller's record of each open device search.
+std::map<HANDLE, const DEVMGR_DEVICE_INFORMATION*> g_deviceRecords;
 uintptr_t g_nextHandle;
 
 // The bus driver's interface, E2BDC372-598F-4619-BC50-54B3F7848D35.
@@ -60,6 +62,7 @@ void HostResetDevices(void)
     g_currentClient.clear();
     g_requests.clear();
     g_handles.clear();
+    g_deviceRecords.clear();
     g_nextHandle = 0x1000;
 }
 
@@ -184,12 +187,27 @@ HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, 
     wcsncpy(info->szDeviceName, u"$bus\\USBFN", MAX_PATH - 1);
     HANDLE search = NewHandle();
     g_handles[search] = DEVICE_SEARCH;
+    g_deviceRecords[search] = info;
     return search;
+}
+
+// A name inside a device record's bus-name field must end within the field;
+// the platform would read on into whatever follows the record.
+static void CheckEndsInItsField(LPCWSTR name)
+{
+    for (auto& search : g_deviceRecords) {
+        const WCHAR* field = search.second->szBusName;
+        if (name < field || name >= field + MAX_PATH)
+            continue;
+        if (std::find(name, field + MAX_PATH, 0) == field + MAX_PATH)
+            HostAbort("CreateFileW: the name runs past the end of the device record's szBusName field");
+    }
 }
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flags, HANDLE templateFile)
 {
+    CheckEndsInItsField(name);
     HostRecord("CreateFileW " + HostNarrow(name));
     if (HostShouldFail(HOST_CREATE_FILE)) {
         SetLastError(ERROR_GEN_FAILURE);
@@ -256,5 +274,6 @@ BOOL CloseHandle(HANDLE handle)
     HostRecord("CloseHandle");
     if (g_handles.erase(handle) == 0)
         HostAbort("CloseHandle: not an open handle (closed twice, or never opened)");
+    g_deviceRecords.erase(handle);
     return TRUE;
 }

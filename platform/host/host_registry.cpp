@@ -27,6 +27,7 @@ struct OpenKey {
 Key g_roots[3];
 std::set<OpenKey*> g_openKeys;
 bool g_truncateLongNames;
+std::function<void()> g_onSubkeyCount;
 
 const char* RootName(HKEY root)
 {
@@ -139,6 +140,12 @@ void HostResetRegistry(void)
         root.values.clear();
     }
     g_truncateLongNames = false;
+    g_onSubkeyCount = nullptr;
+}
+
+void HostOnSubkeyCount(std::function<void()> hook)
+{
+    g_onSubkeyCount = hook;
 }
 
 void HostRegCreateKey(HKEY root, const HostText& path)
@@ -297,6 +304,8 @@ LONG RegQueryInfoKeyW(HKEY handle, LPWSTR className, LPDWORD classLength, LPDWOR
         return ERROR_GEN_FAILURE;
     if (subkeys != NULL)
         *subkeys = (DWORD)key->subkeys.size();
+    if (g_onSubkeyCount)
+        g_onSubkeyCount();
     return ERROR_SUCCESS;
 }
 
