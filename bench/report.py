@@ -1,12 +1,13 @@
 """Prints the benchmark table from the measurements of bench/run and checks
-the budgets. Arguments: palvenor.exe, the minimal dialog built as a CE program,
-the minimal dialog built as a desktop program, results folder."""
+the budgets. Arguments: palvenor.exe, palvenor.cpl, the minimal dialog built
+as a CE program, the minimal dialog built as a desktop program, results
+folder."""
 import json
 import os
 import statistics
 import sys
 
-palvenor, minimal, desktop_minimal, results = sys.argv[1:5]
+palvenor, applet, minimal, desktop_minimal, results = sys.argv[1:6]
 failed = []
 
 
@@ -31,8 +32,21 @@ rows.append(("size ratio to it", f"{size_ratio:.2f}x", ""))
 rows.append(("minimal dialog program as a desktop program (64-bit, static C runtime)", f"{desktop_bytes:,} bytes",
              ""))
 rows.append(("palvenor.exe / desktop minimal dialog", f"{palvenor_bytes / desktop_bytes:.2f}x", ""))
-with open(os.path.join(results, "imports")) as imports:
-    rows.append(("palvenor.exe imports", " ".join(line.strip() for line in imports if line.strip()), ""))
+
+
+def listed(name):
+    with open(os.path.join(results, name)) as listing:
+        return " ".join(line.strip() for line in listing if line.strip())
+
+
+rows.append(("palvenor.exe imports", listed("imports-palvenor.exe"), ""))
+applet_bytes = os.path.getsize(applet)
+rows.append(("palvenor.cpl size (32-bit CE DLL, -Os, stripped)", f"{applet_bytes:,} bytes",
+             budget("palvenor.cpl at most 5,632 bytes", applet_bytes <= 5632) + ", at most 5,632 bytes"))
+applet_imports, applet_exports = listed("imports-palvenor.cpl"), listed("exports-palvenor.cpl")
+rows.append(("palvenor.cpl imports, exports", f"{applet_imports}; {applet_exports}",
+             budget("palvenor.cpl imports COREDLL.dll alone and exports CPlApplet alone",
+                    applet_imports == "COREDLL.dll" and applet_exports == "CPlApplet") + ", COREDLL.dll; CPlApplet"))
 
 timings = {}
 with open(os.path.join(results, "wine.txt")) as wine:
