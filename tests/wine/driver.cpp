@@ -3,6 +3,7 @@
 // boxes, then checks the registry, the emulated bus and the exit code.
 //
 //   driver.exe <repository> <palvenor.exe> [scenario ...]   (none: all)
+//   driver.exe --list   (the scenarios' names)
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
 //   driver.exe --control-panel <repository> <screenshot folder>
 //   driver.exe --screen-fit <repository> <palvenor.exe>
@@ -14,6 +15,7 @@
 #include <stdlib.h>
 
 int RunScenarios(int count, wchar_t** names);   // scenarios.cpp
+int ListScenarios(void);                        // scenarios.cpp
 int Walkthrough(const Text& shots);             // walkthrough.cpp
 int Timings(const Text& minimal, int runs);     // timings.cpp
 int ControlPanelWalkthrough(const Text& shots); // walkthrough.cpp
@@ -28,6 +30,8 @@ int wmain(int argc, wchar_t** argv)
         g_palvenor = argv[3];
         return Walkthrough(argv[4]);
     }
+    if (argc == 2 && lstrcmpW(argv[1], L"--list") == 0)
+        return ListScenarios();
     if (argc == 4 && lstrcmpW(argv[1], L"--control-panel") == 0) {
         g_repository = argv[2];
         return ControlPanelWalkthrough(argv[3]);
@@ -46,6 +50,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (argc < 3) {
         printf("usage: driver.exe <repository> <palvenor.exe> [scenario ...]\n"
+               "       driver.exe --list\n"
                "       driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>\n"
                "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n"
                "       driver.exe --control-panel <repository> <screenshot folder>\n"

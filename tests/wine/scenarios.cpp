@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <random>
 
 #include "platform/ce_services.h"
 #include "platform/desktop/emulated_device.h"
@@ -470,43 +471,81 @@ static void CaseBeyondAscii(void)
     ExpectExit(&app);
 }
 
+// One run's presses, drawn before the run: a device, then up to twenty
+// turns of presses, each followed by answering any box that is up.
+struct PressPlan {
+    int overlay;
+    std::vector<std::vector<int>> turns;
+};
+
+enum { PRESS_OK, PRESS_REFRESH, PRESS_CANCEL, PRESS_ENTER, PRESS_ESCAPE, PRESS_CLOSE_BOX, PRESS_KINDS };
+
+static std::string DescribePlan(const PressPlan& plan)
+{
+    std::string text = "device " + std::to_string(plan.overlay) + ":";
+    for (const std::vector<int>& turn : plan.turns) {
+        text += " ";
+        for (int press : turn)
+            text += "ORCEXB"[press];
+        if (turn.empty())
+            text += "-";
+    }
+    return text;
+}
+
+static void Perform(HWND dialog, int press)
+{
+    switch (press) {
+    case PRESS_OK: Press(dialog, IDOK); break;
+    case PRESS_REFRESH: Press(dialog, IDC_REFRESH); break;
+    case PRESS_CANCEL: Press(dialog, IDCANCEL); break;
+    case PRESS_ENTER: Key(dialog, VK_RETURN); break;
+    case PRESS_ESCAPE: Key(dialog, VK_ESCAPE); break;
+    default: CloseBox(dialog); break;
+    }
+}
+
 // Random presses while each kind of box is up, in a fixed number of runs.
-// The seed is fixed too, so every run of the suite tries the same orders;
-// PALVENOR_SEED gives another.
+// Every run's plan is drawn from the seed before the first run starts, so a
+// seed gives the same plans whatever the timing; PALVENOR_SEED gives
+// another, and replays a failure.
 static void RandomPressesDuringBoxes(void)
 {
-    const int RUNS = 40;
+    const int RUNS = 40, TURNS = 20;
     const wchar_t* overlays[] = {NULL, L"tests\\wine\\devices\\no-exposable-store.reg",
                                  L"tests\\wine\\devices\\no-device-name.reg", L"tests\\wine\\devices\\bus-refusing.reg"};
     char seedText[16] = "";
     GetEnvironmentVariableA("PALVENOR_SEED", seedText, sizeof(seedText));
     DWORD seed = seedText[0] != 0 ? (DWORD)strtoul(seedText, NULL, 10) : 20261208;
-    srand(seed);
-    printf("     seed %lu\n", seed);
+    std::mt19937 random(seed);
+    std::vector<PressPlan> plans(RUNS);
+    for (PressPlan& plan : plans) {
+        plan.overlay = (int)(random() % 4);
+        plan.turns.resize(TURNS);
+        for (std::vector<int>& turn : plan.turns)
+            turn.resize(random() % 6);
+        for (std::vector<int>& turn : plan.turns)
+            for (int& press : turn)
+                press = (int)(random() % PRESS_KINDS);
+    }
+    printf("     seed %lu; each run's plan: device (0 default, 1 no exposable store, 2 no DeviceName, 3 bus "
+           "refusing), then per turn O(K) R(efresh) C(ancel) E(nter) (escape)X B (close box)\n",
+           seed);
     const int failuresBefore = g_failures;
-    int rounds = 0, answered = 0, switched = 0;
-    for (; rounds < RUNS && g_failures == failuresBefore; rounds++) {
-        const wchar_t* overlay = overlays[rand() % 4];
-        if (overlay != NULL)
-            ImportDevice({L"devices\\default.reg", overlay});
+    int answered = 0, switched = 0, ran = 0;
+    for (int run = 0; run < RUNS && g_failures == failuresBefore; run++, ran++) {
+        const PressPlan& plan = plans[run];
+        printf("     run %2d %s\n", run + 1, DescribePlan(plan).c_str());
+        if (plan.overlay != 0)
+            ImportDevice({L"devices\\default.reg", overlays[plan.overlay]});
         else
             ImportDevice({L"devices\\default.reg"});
         Palvenor app = Start();
         HWND dialog = WaitForWindow(app, TITLE, false);
-        // Until palvenor ends: presses in random order and number, and each
-        // box answered once they have been handled.
-        for (int turn = 0; turn < 20 && dialog != NULL && !Ended(app);
-             turn++) {
-            for (int presses = rand() % 6; presses > 0; presses--) {
-                switch (rand() % 6) {
-                case 0: Press(dialog, IDOK); break;
-                case 1: Press(dialog, IDC_REFRESH); break;
-                case 2: Press(dialog, IDCANCEL); break;
-                case 3: Key(dialog, VK_RETURN); break;
-                case 4: Key(dialog, VK_ESCAPE); break;
-                default: CloseBox(dialog); break;
-                }
-            }
+        // Until palvenor ends: the turns' presses, and each box answered once they have been handled.
+        for (int turn = 0; turn < TURNS && dialog != NULL && !Ended(app); turn++) {
+            for (int press : plan.turns[turn])
+                Perform(dialog, press);
             Drain(app, dialog);
             for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION}) {
                 std::vector<HWND> boxes = FindWindows(app, caption);
@@ -520,7 +559,7 @@ static void RandomPressesDuringBoxes(void)
                 dialog = WaitForWindow(app, TITLE, false);
         }
         if (!Ended(app)) {
-            // Still up after twenty turns: end it the way a person would.
+            // Still up after every turn: end it the way a person would.
             for (const wchar_t* caption : {ERROR_CAPTION, WARNING_CAPTION})
                 for (HWND box : FindWindows(app, caption))
                     PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -530,8 +569,12 @@ static void RandomPressesDuringBoxes(void)
         ExpectExit(&app);
         CHECK(RequestCount() <= 1, "the bus received %lu requests", RequestCount());
         switched += RequestCount();
+        if (g_failures != failuresBefore)
+            printf("     run %d of seed %lu failed; replay: PALVENOR_SEED=%lu scripts/test-wine "
+                   "random-presses-during-boxes\n",
+                   run + 1, seed, seed);
     }
-    printf("     %d runs of palvenor.exe, %d boxes answered, %d requests sent\n", rounds, answered, switched);
+    printf("     %d runs of palvenor.exe, %d boxes answered, %d requests sent\n", ran, answered, switched);
 }
 
 // ---- the stand-ins themselves ----
@@ -867,40 +910,62 @@ static void BuiltResources(void)
 void AppletProtocol(void);      // applet.cpp
 void DesktopControlPanel(void); // applet.cpp
 
-// Runs the scenarios named (all when none is) and prints each result.
+static const struct {
+    const char* name;
+    void (*run)(void);
+} SCENARIOS[] = {
+    {"lists-on-start", ListsOnStart},
+    {"ok-with-new-choice", OkWithNewChoice},
+    {"ok-with-nothing-selected", OkWithNothingSelected},
+    {"bus-fails", BusFails},
+    {"inventory-fails", InventoryFails},
+    {"refresh-rereads", RefreshRereads},
+    {"keys-and-close-box", KeysAndCloseBox},
+    {"second-start", SecondStart},
+    {"presses-during-boxes", PressesDuringBoxes},
+    {"built-resources", BuiltResources},
+    {"emulator-rules", EmulatorRules},
+    {"hostile-values", HostileValues},
+    {"case-beyond-ascii", CaseBeyondAscii},
+    {"refresh-under-load", RefreshUnderLoad},
+    {"random-presses-during-boxes", RandomPressesDuringBoxes},
+    {"applet-protocol", AppletProtocol},
+    {"desktop-control-panel", DesktopControlPanel},
+};
+
+int ListScenarios(void)
+{
+    for (auto& scenario : SCENARIOS)
+        printf("%s\n", scenario.name);
+    return 0;
+}
+
+// Runs the scenarios named (all when none is) and prints each result. A
+// name that is no scenario's runs nothing: exit 2, with the list.
 int RunScenarios(int count, wchar_t** names)
 {
-    struct {
-        const char* name;
-        void (*run)(void);
-    } scenarios[] = {
-        {"lists-on-start", ListsOnStart},
-        {"ok-with-new-choice", OkWithNewChoice},
-        {"ok-with-nothing-selected", OkWithNothingSelected},
-        {"bus-fails", BusFails},
-        {"inventory-fails", InventoryFails},
-        {"refresh-rereads", RefreshRereads},
-        {"keys-and-close-box", KeysAndCloseBox},
-        {"second-start", SecondStart},
-        {"presses-during-boxes", PressesDuringBoxes},
-        {"built-resources", BuiltResources},
-        {"emulator-rules", EmulatorRules},
-        {"hostile-values", HostileValues},
-        {"case-beyond-ascii", CaseBeyondAscii},
-        {"refresh-under-load", RefreshUnderLoad},
-        {"random-presses-during-boxes", RandomPressesDuringBoxes},
-        {"applet-protocol", AppletProtocol},
-        {"desktop-control-panel", DesktopControlPanel},
-    };
-    int failed = 0, ran = 0;
-    for (auto& scenario : scenarios) {
-        bool chosen = count == 0;
-        for (int i = 0; i < count; i++) {
-            char name[64];
-            WideCharToMultiByte(CP_UTF8, 0, names[i], -1, name, sizeof(name), NULL, NULL);
-            chosen = chosen || strcmp(name, scenario.name) == 0;
+    std::vector<std::string> chosen;
+    bool unknown = false;
+    for (int i = 0; i < count; i++) {
+        char name[64] = "";
+        WideCharToMultiByte(CP_UTF8, 0, names[i], -1, name, sizeof(name) - 1, NULL, NULL);
+        bool known = false;
+        for (auto& scenario : SCENARIOS)
+            known = known || strcmp(name, scenario.name) == 0;
+        if (!known) {
+            printf("no scenario is named \"%s\"\n", name);
+            unknown = true;
         }
-        if (!chosen)
+        chosen.push_back(name);
+    }
+    if (unknown) {
+        printf("the scenarios are:\n");
+        ListScenarios();
+        return 2;
+    }
+    int failed = 0, ran = 0;
+    for (auto& scenario : SCENARIOS) {
+        if (count != 0 && std::find(chosen.begin(), chosen.end(), scenario.name) == chosen.end())
             continue;
         g_scenario = scenario.name;
         int before = g_failures;
