@@ -5,21 +5,15 @@
 #include <commctrl.h>
 #include <cpl.h>
 
-
 static const Text APPLET_INFO = L"Pick from available USB functions to expose to a host device.";
 static const wchar_t* const CPLS_KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
-
-static Text WindowsFolder(void)
-{
-    wchar_t folder[MAX_PATH];
-    GetWindowsDirectoryW(folder, MAX_PATH);
-    return folder;
-}
 
 // CE's layout: palvenor.cpl beside palvenor.exe in \Windows.
 static Text AppletPath(void)
 {
-    return WindowsFolder() + L"\\palvenor.cpl";
+    wchar_t folder[MAX_PATH];
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return Text(folder) + L"\\palvenor.cpl";
 }
 
 struct Applet {
@@ -242,23 +236,14 @@ static Text ListViewItemText(HWND list, HANDLE process, int index)
     return record.text;
 }
 
-static BOOL CALLBACK FindListView(HWND window, LPARAM found)
-{
-    wchar_t className[64];
-    if (GetClassNameW(window, className, 64) && lstrcmpW(className, WC_LISTVIEWW) == 0) {
-        *(HWND*)found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// The list view of the Control Panel's window.
 static BOOL CALLBACK FindPanelList(HWND window, LPARAM panel)
 {
     ControlPanel* controlPanel = (ControlPanel*)panel;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     if (processId == controlPanel->process.dwProcessId)
-        EnumChildWindows(window, FindListView, (LPARAM)&controlPanel->list);
+        controlPanel->list = FindWindowExW(window, NULL, WC_LISTVIEWW, NULL);
     return controlPanel->list == NULL;
 }
 
