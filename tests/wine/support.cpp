@@ -308,13 +308,29 @@ void Choose(HWND dialog, int id, int index)
     SendMessageW(GetDlgItem(dialog, id), LB_SETCURSEL, index, 0);
 }
 
+// palvenor's dialogs and boxes, as a person would see them: what a process
+// that does not end is waiting on.
+static std::string DescribeWindows(const Palvenor& app)
+{
+    std::string seen;
+    for (const wchar_t* caption : {TITLE, ERROR_CAPTION, WARNING_CAPTION}) {
+        for (HWND window : FindWindows(app, caption)) {
+            seen += seen.empty() ? "" : ", ";
+            seen += "\"" + Narrow(caption) + "\"" + (IsWindowVisible(window) ? "" : " (hidden)");
+            if (caption != TITLE)
+                seen += " saying \"" + Narrow(WindowText(GetDlgItem(window, 0xFFFF))) + "\"";
+        }
+    }
+    return seen.empty() ? "no window" : seen;
+}
+
 // Waits for palvenor to end and checks its exit code; ends it if it hangs.
 void ExpectExit(Palvenor* app)
 {
     if (app->process.hProcess == NULL)
         return;
     if (WaitForSingleObject(app->process.hProcess, WAIT_MS) != WAIT_OBJECT_0) {
-        Fail(__FILE__, __LINE__, "palvenor.exe is still running");
+        Fail(__FILE__, __LINE__, "palvenor.exe is still running; it shows %s", DescribeWindows(*app).c_str());
         TerminateProcess(app->process.hProcess, 99);
         WaitForSingleObject(app->process.hProcess, WAIT_MS);
     }
