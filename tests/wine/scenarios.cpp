@@ -542,6 +542,7 @@ static void RandomPressesDuringBoxes(void)
             ImportDevice({L"devices\\default.reg"});
         Palvenor app = Start();
         HWND dialog = WaitForWindow(app, TITLE, false);
+        CHECK(dialog != NULL || Ended(app), "the dialog was not made");
         // Until palvenor ends: the turns' presses, and each box answered once they have been handled.
         for (int turn = 0; turn < TURNS && dialog != NULL && !Ended(app); turn++) {
             for (int press : plan.turns[turn])

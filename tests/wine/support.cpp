@@ -429,9 +429,12 @@ void Refresh(HWND dialog)
 void Drain(const Palvenor& app, HWND dialog)
 {
     static WPARAM marker = 1000;
-    HWND list = GetDlgItem(dialog, IDC_FUNCTION_LIST);
+    // A dialog found while it is being made may not have its list yet; a
+    // marker posted to no window would go to the driver's own queue.
+    HWND list = NULL;
+    WaitUntil([&] { return (list = GetDlgItem(dialog, IDC_FUNCTION_LIST)) != NULL || !IsWindow(dialog); });
     marker = marker % 4000 + 1;
-    if (!PostMessageW(list, LB_SETHORIZONTALEXTENT, marker, 0))
+    if (list == NULL || !PostMessageW(list, LB_SETHORIZONTALEXTENT, marker, 0))
         return; // the dialog is gone, and its queue with it
     bool taken = WaitUntil([&] {
         DWORD_PTR extent = 0;
