@@ -15,7 +15,7 @@ typedef char NEWCPLINFO_IS_468_BYTES[sizeof(NEWCPLINFO) == 468 ? 1 : -1];
 #define APPLET_COUNT 1
 #define ERROR_CAPTION TEXT("Palvenor Error")
 #define PROGRAM_FILE TEXT("palvenor.exe")
-#define PROGRAM_FILE_CHARS 12
+#define PROGRAM_FILE_CHARS (sizeof(PROGRAM_FILE) / sizeof(WCHAR) - 1)
 
 static HINSTANCE g_hInstance = NULL;
 
@@ -64,7 +64,7 @@ static LONG StartProgram(void)
     // A full buffer may hold a cut path.
     if (length > 0 && length < MAX_PATH && folder + PROGRAM_FILE_CHARS < MAX_PATH) {
         const WCHAR* file = PROGRAM_FILE;
-        for (int i = 0; i <= PROGRAM_FILE_CHARS; i++)
+        for (DWORD i = 0; i <= PROGRAM_FILE_CHARS; i++)
             path[folder + i] = file[i];
         PROCESS_INFORMATION process;
         started = CreateProcessW(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process);

@@ -177,12 +177,13 @@ static void ProgramAbsent(void)
         CHECK(box != NULL && GetWindow(box, GW_OWNER) == NULL, "no error box, or one with an owner");
         AnswerBox(self, ERROR_CAPTION, L"Error in starting palvenor.exe.");
         DWORD result = 0;
-        CHECK(WaitForSingleObject(opening, WAIT_MS) == WAIT_OBJECT_0 && GetExitCodeThread(opening, &result) &&
-                  result != 0,
-              "CPL_DBLCLK did not return, or returned 0");
+        bool returned = WaitForSingleObject(opening, WAIT_MS) == WAIT_OBJECT_0;
+        CHECK(returned && GetExitCodeThread(opening, &result) && result != 0, "CPL_DBLCLK did not return, or returned 0");
         CloseHandle(opening);
         CHECK(ProcessesNamed(L"palvenor.exe").empty(), "a palvenor.exe is running");
-        FreeLibrary(applet.module);
+        // A call still under way keeps running in the applet's code: it stays loaded.
+        if (returned)
+            FreeLibrary(applet.module);
     }
     DeleteFileW(path.c_str());
     RemoveDirectoryW(folder.c_str());
