@@ -16,6 +16,11 @@ typedef char NEWCPLINFO_IS_468_BYTES[sizeof(NEWCPLINFO) == 468 ? 1 : -1];
 #define ERROR_CAPTION TEXT("Palvenor Error")
 #define PROGRAM_FILE TEXT("palvenor.exe")
 #define PROGRAM_FILE_CHARS (sizeof(PROGRAM_FILE) / sizeof(WCHAR) - 1)
+// Settings-style shells look up HKLM\ControlPanel\<ID name> to choose the
+// applet's tab; it is an identifier, never translated.
+#define APPLET_ID_NAME TEXT("Palvenor")
+// CPL_IDNAME's buffer holds 32 units.
+typedef char APPLET_ID_NAME_FITS[sizeof(APPLET_ID_NAME) <= 32 * sizeof(WCHAR) ? 1 : -1];
 
 static HINSTANCE g_hInstance = NULL;
 
@@ -52,8 +57,17 @@ static LONG NewInquire(NEWCPLINFO* info)
     return info->hIcon != NULL && loaded ? 0 : 1;
 }
 
-// palvenor.exe from the folder this module was loaded from: \Windows on a device.
-static LONG StartProgram(void)
+// Copies a terminated text; the caller knows it fits.
+static void CopyText(WCHAR* to, const WCHAR* from)
+{
+    while ((*to++ = *from++) != 0)
+        ;
+}
+
+// palvenor.exe from the folder this module was loaded from: \Windows on a
+// device. A failure is shown over the Control Panel's window, when it gives
+// one, so that the panel takes no input while the box is up.
+static LONG StartProgram(HWND controlPanel)
 {
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(g_hInstance, path, MAX_PATH);
@@ -63,9 +77,7 @@ static LONG StartProgram(void)
     BOOL started = FALSE;
     // A full buffer may hold a cut path.
     if (length > 0 && length < MAX_PATH && folder + PROGRAM_FILE_CHARS < MAX_PATH) {
-        const WCHAR* file = PROGRAM_FILE;
-        for (DWORD i = 0; i <= PROGRAM_FILE_CHARS; i++)
-            path[folder + i] = file[i];
+        CopyText(path + folder, PROGRAM_FILE);
         PROCESS_INFORMATION process;
         started = CreateProcessW(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process);
         if (started) {
@@ -74,32 +86,48 @@ static LONG StartProgram(void)
         }
     }
     if (!started) {
-        MessageBoxW(NULL, TEXT("Error in starting palvenor.exe."), ERROR_CAPTION, MB_TOPMOST);
+        MessageBoxW(controlPanel, TEXT("Error in starting palvenor.exe."), ERROR_CAPTION, MB_TOPMOST);
         return 1;
     }
     return 0;
 }
 
+// Zero is "done" for every message but CPL_INIT, CPL_GETCOUNT and
+// CPL_STARTWPARMSW, so a message not handled, or a request for another
+// applet or with no record, is answered nonzero.
 extern "C" LONG WINAPI CPlApplet(HWND controlPanel, UINT message, LPARAM applet, LPARAM record)
 {
-    (void)controlPanel;
     switch (message) {
     case CPL_INIT:
         return 1;
     case CPL_GETCOUNT:
         return APPLET_COUNT;
+    case CPL_EXIT:
+        return 0;
+    case CPL_STARTWPARMSW:
+        // The program takes no parameters: FALSE, "not handled", makes the
+        // host open the applet with CPL_DBLCLK instead.
+        return FALSE;
+    }
+    if (applet != 0)
+        return 1;
+    switch (message) {
     case CPL_INQUIRE:
-        return applet == 0 && record != 0 ? Inquire((CPLINFO*)record) : 1;
+        return record != 0 ? Inquire((CPLINFO*)record) : 1;
     case CPL_NEWINQUIRE:
-        return applet == 0 && record != 0 ? NewInquire((NEWCPLINFO*)record) : 1;
+        return record != 0 ? NewInquire((NEWCPLINFO*)record) : 1;
+    case CPL_IDNAME:
+        if (record == 0)
+            return 1;
+        CopyText((WCHAR*)record, APPLET_ID_NAME);
+        return 0;
     case CPL_DBLCLK:
-        return applet == 0 ? StartProgram() : 1;
+        return StartProgram(controlPanel);
     case CPL_SELECT:
     case CPL_STOP:
-    case CPL_STARTWPARMSW:
-        return applet == 0 ? 0 : 1;
-    default:
         return 0;
+    default:
+        return 1;
     }
 }
 

@@ -16,6 +16,8 @@
 #define WinMain DesktopWinMain
 #include <windows.h>
 #undef WinMain
+// CE's cpl.h has the message that asks an applet its fixed ID name; the desktop's has none.
+#define CPL_IDNAME 100
 #endif
 
 #include <windows.h>

@@ -5,7 +5,11 @@
 #include <commctrl.h>
 #include <cpl.h>
 
+#include <algorithm>
+
 static const Text APPLET_INFO = L"Pick from available USB functions to expose to a host device.";
+// CE's cpl.h has it; the desktop's does not.
+static const UINT CPL_IDNAME = 100;
 static const wchar_t* const CPLS_KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
 
 // CE's layout: palvenor.cpl beside palvenor.exe in \Windows.
@@ -70,11 +74,97 @@ static void ExpectNewInquiry(const NEWCPLINFOW& info, const wchar_t* order)
     DeleteObject(icon.hbmMask);
 }
 
+// One call into the applet, and what it showed: a box is modal within the
+// call, so the call runs on a thread of its own while the driver looks.
+struct Call {
+    APPLET_PROC proc = NULL;
+    HWND owner = NULL;
+    UINT message = 0;
+    LPARAM applet = 0, record = 0;
+    LONG result = -1;
+    bool returned = false;
+    Text box;                  // "caption: text" of the box it showed, if any
+    HWND boxOwner = NULL;
+    bool ownerEnabled = true;  // the owner's state while the box was up
+};
+
+// Calls that had not returned when their wait ended.
+static int g_callsUnderWay;
+
+static DWORD WINAPI RunCall(LPVOID call)
+{
+    Call* c = (Call*)call;
+    c->result = c->proc(c->owner, c->message, c->applet, c->record);
+    return 0;
+}
+
+static BOOL CALLBACK FindBox(HWND window, LPARAM box)
+{
+    wchar_t className[16];
+    if (IsWindowVisible(window) && GetClassNameW(window, className, 16) && lstrcmpW(className, DIALOG_CLASS) == 0)
+        *(HWND*)box = window;
+    return *(HWND*)box == NULL;
+}
+
+// A box the call shows is read and answered with OK. A call that does not
+// return within the wait is reported, and its thread and record are left to
+// it (the applet stays loaded while its code runs).
+static Call* CallApplet(const Applet& applet, HWND owner, UINT message, LPARAM number, LPARAM record)
+{
+    Call* call = new Call();
+    call->proc = applet.call;
+    call->owner = owner;
+    call->message = message;
+    call->applet = number;
+    call->record = record;
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(NULL, 0, RunCall, call, 0, &threadId);
+    HWND box = NULL;
+    auto ended = [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; };
+    WaitUntil([&] {
+        EnumThreadWindows(threadId, FindBox, (LPARAM)&box);
+        return ended() || box != NULL;
+    });
+    if (box != NULL) {
+        call->box = WindowText(box) + L": " + WindowText(GetDlgItem(box, 0xFFFF));
+        call->boxOwner = GetWindow(box, GW_OWNER);
+        call->ownerEnabled = owner == NULL || !WaitUntil([&] { return !IsWindowEnabled(owner); });
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    // Closing a box enables its owner, a window of this thread: messages go through while waiting.
+    call->returned = WaitUntil(ended);
+    CHECK(call->returned, "message %u did not return%s%s", message, box ? "; it showed " : "",
+          Narrow(call->box).c_str());
+    if (!call->returned)
+        g_callsUnderWay++;
+    CloseHandle(thread);
+    return call;
+}
+
+// A call that shows nothing and returns; its result, or -1.
+static LONG CallQuietly(const Applet& applet, UINT message, LPARAM number, LPARAM record, const wchar_t* order)
+{
+    Call* call = CallApplet(applet, NULL, message, number, record);
+    CHECK(call->box.empty(), "%ls: message %u showed \"%s\"", order, message, Narrow(call->box).c_str());
+    if (!call->returned)
+        return -1;
+    LONG result = call->result;
+    delete call;
+    return result;
+}
+
+static void FreeApplet(const Applet& applet)
+{
+    // A call still under way keeps running in the applet's code: it stays loaded.
+    if (g_callsUnderWay == 0)
+        FreeLibrary(applet.module);
+}
+
 // Opening the applet while nothing runs shows palvenor's dialog, and the
 // Control Panel is left holding nothing of it.
 static void ExpectOpens(const Applet& applet, const wchar_t* order)
 {
-    CHECK(applet.call(NULL, CPL_DBLCLK, 0, 102) == 0, "%ls: CPL_DBLCLK failed", order);
+    CHECK(CallQuietly(applet, CPL_DBLCLK, 0, 102, order) == 0, "%ls: CPL_DBLCLK failed", order);
     Palvenor app = WaitForStartedDialog();
     if (app.dialog == NULL)
         return;
@@ -82,7 +172,7 @@ static void ExpectOpens(const Applet& applet, const wchar_t* order)
 
     // A second opening brings the running dialog forward and makes no other.
     HWND front = ShowFrontWindow();
-    CHECK(applet.call(NULL, CPL_DBLCLK, 0, 102) == 0, "%ls: the second CPL_DBLCLK failed", order);
+    CHECK(CallQuietly(applet, CPL_DBLCLK, 0, 102, order) == 0, "%ls: the second CPL_DBLCLK failed", order);
     CHECK(WaitForForeground(app.dialog), "%ls: the running dialog did not come to the front", order);
     CHECK(WaitUntil([] { return ProcessesNamed(L"palvenor.exe").size() == 1; }),
           "%ls: the second palvenor.exe did not end", order);
@@ -100,66 +190,99 @@ static void ExpectOpens(const Applet& applet, const wchar_t* order)
           "%ls: palvenor.exe's process or thread is still held", order);
 }
 
+// The answers a Control Panel host acts on, in the order it asks.
 static void DriveInOrder(const wchar_t* order, const std::vector<UINT>& messages)
 {
     Applet applet = LoadApplet(AppletPath());
     if (applet.call == NULL)
         return;
     for (UINT message : messages) {
-        LONG result;
-        if (message == CPL_INQUIRE) {
+        if (message == CPL_INIT) {
+            CHECK(CallQuietly(applet, message, 0, 0, order) != 0, "%ls: CPL_INIT refused loading", order);
+        } else if (message == CPL_GETCOUNT) {
+            LONG count = CallQuietly(applet, message, 0, 0, order);
+            CHECK(count == 1, "%ls: %ld applets counted", order, (long)count);
+        } else if (message == CPL_INQUIRE) {
             CPLINFO info;
             memset(&info, 0xdd, sizeof(info));
-            result = applet.call(NULL, message, 0, (LPARAM)&info);
-            CHECK(info.idIcon == 102 && info.idName == 1 && info.idInfo == 2 && info.lData == 0,
-                  "%ls: CPLINFO is icon %d, name %d, info %d, lData %ld", order, info.idIcon, info.idName,
-                  info.idInfo, (long)info.lData);
+            LONG result = CallQuietly(applet, message, 0, (LPARAM)&info, order);
+            CHECK(result == 0 && info.idIcon == 102 && info.idName == 1 && info.idInfo == 2 && info.lData == 0,
+                  "%ls: CPL_INQUIRE returned %ld, icon %d, name %d, info %d, lData %ld", order, (long)result,
+                  info.idIcon, info.idName, info.idInfo, (long)info.lData);
         } else if (message == CPL_NEWINQUIRE) {
             NEWCPLINFOW info;
             memset(&info, 0xdd, sizeof(info));
-            result = applet.call(NULL, message, 0, (LPARAM)&info);
+            CHECK(CallQuietly(applet, message, 0, (LPARAM)&info, order) == 0, "%ls: CPL_NEWINQUIRE failed", order);
             ExpectNewInquiry(info, order);
+        } else if (message == CPL_IDNAME) {
+            wchar_t name[32];
+            wmemset(name, 0xdddd, 32);
+            LONG result = CallQuietly(applet, message, 0, (LPARAM)name, order);
+            CHECK(result == 0 && wmemchr(name, 0, 32) != NULL && Text(name) == L"Palvenor",
+                  "%ls: CPL_IDNAME returned %ld with \"%s\"", order, (long)result, Narrow(Text(name, 8)).c_str());
+        } else if (message == CPL_STARTWPARMSW) {
+            // "Not handled", for any applet: the host opens it with CPL_DBLCLK.
+            for (LPARAM number : {0, 1}) {
+                LONG result = CallQuietly(applet, message, number, (LPARAM)L"parameters", order);
+                CHECK(result == 0, "%ls: CPL_STARTWPARMSW of applet %ld returned %ld", order, (long)number,
+                      (long)result);
+            }
+            CHECK(ProcessesNamed(L"palvenor.exe").empty(), "%ls: CPL_STARTWPARMSW started palvenor.exe", order);
         } else if (message == CPL_DBLCLK) {
             ExpectOpens(applet, order);
-            continue;
         } else {
-            result = applet.call(NULL, message, 0, 0);
+            // CPL_SELECT, CPL_STOP, CPL_EXIT: hosts read no answer; nothing may show or start.
+            CallQuietly(applet, message, 0, 0, order);
+            CHECK(ProcessesNamed(L"palvenor.exe").empty(), "%ls: message %u started palvenor.exe", order, message);
         }
-        LONG expected = message == CPL_INIT ? 1 : message == CPL_GETCOUNT ? 1 : 0;
-        CHECK(result == expected, "%ls: message %u returned %ld, expected %ld", order, message, (long)result,
-              (long)expected);
     }
-    FreeLibrary(applet.module);
+    FreeApplet(applet);
 }
 
-// A record of another applet, or none, is refused and left as it was.
+// What is not this applet's to answer is refused, nonzero, with nothing
+// written or started: another applet's number, no record, a message it
+// does not handle.
 static void RefusesBadRequests(void)
 {
     Applet applet = LoadApplet(AppletPath());
     if (applet.call == NULL)
         return;
-    CPLINFO info;
-    memset(&info, 0xdd, sizeof(info));
-    NEWCPLINFOW newInfo;
-    memset(&newInfo, 0xdd, sizeof(newInfo));
-    CHECK(applet.call(NULL, CPL_INQUIRE, 1, (LPARAM)&info) != 0 && info.idIcon == (int)0xdddddddd,
-          "CPL_INQUIRE of applet 1 was answered");
-    CHECK(applet.call(NULL, CPL_NEWINQUIRE, 1, (LPARAM)&newInfo) != 0 && newInfo.dwSize == 0xdddddddd,
-          "CPL_NEWINQUIRE of applet 1 was answered");
-    CHECK(applet.call(NULL, CPL_INQUIRE, 0, 0) != 0, "CPL_INQUIRE with no record was answered");
-    CHECK(applet.call(NULL, CPL_NEWINQUIRE, 0, 0) != 0, "CPL_NEWINQUIRE with no record was answered");
-    CHECK(applet.call(NULL, CPL_DBLCLK, 1, 0) != 0, "CPL_DBLCLK of applet 1 was answered");
+    struct {
+        const char* what;
+        UINT message;
+        LPARAM applet;
+        bool record;
+    } requests[] = {
+        {"CPL_INQUIRE of applet 1", CPL_INQUIRE, 1, true},
+        {"CPL_NEWINQUIRE of applet 1", CPL_NEWINQUIRE, 1, true},
+        {"CPL_IDNAME of applet 1", CPL_IDNAME, 1, true},
+        {"CPL_DBLCLK of applet 1", CPL_DBLCLK, 1, true},
+        {"CPL_INQUIRE with no record", CPL_INQUIRE, 0, false},
+        {"CPL_NEWINQUIRE with no record", CPL_NEWINQUIRE, 0, false},
+        {"CPL_IDNAME with no buffer", CPL_IDNAME, 0, false},
+        {"message 0", 0, 0, true},
+        {"CPL_STARTWPARMSA", CPL_STARTWPARMSA, 0, true},
+        {"message 11", 11, 0, true},
+        {"message 99", 99, 0, true},
+        {"message 101", 101, 0, true},
+        {"CPL_SETUP", CPL_SETUP, 0, true},
+        {"WM_CPL_LAUNCH", WM_CPL_LAUNCH, 0, true},
+    };
+    for (auto& r : requests) {
+        BYTE record[sizeof(NEWCPLINFOW)];
+        memset(record, 0xdd, sizeof(record));
+        LONG result = CallQuietly(applet, r.message, r.applet, r.record ? (LPARAM)record : 0, L"a bad request");
+        bool untouched = std::all_of(record, record + sizeof(record), [](BYTE b) { return b == 0xdd; });
+        CHECK(result != 0 && untouched, "%s was answered %ld%s", r.what, (long)result,
+              untouched ? "" : ", and its record written");
+    }
     CHECK(ProcessesNamed(L"palvenor.exe").empty(), "a refused request started palvenor.exe");
-    FreeLibrary(applet.module);
+    FreeApplet(applet);
 }
 
-static DWORD WINAPI OpenApplet(LPVOID applet)
-{
-    return (DWORD)((Applet*)applet)->call(NULL, CPL_DBLCLK, 0, 102);
-}
-
-// With no palvenor.exe beside it, opening the applet shows one error box
-// and fails; nothing is started.
+// With no palvenor.exe beside it, opening the applet shows one error box and
+// fails; nothing is started. The box belongs to the Control Panel's window
+// when the host gives one, which takes no input while it is up.
 static void ProgramAbsent(void)
 {
     Text folder = g_repository + L"\\build\\applet-alone";
@@ -167,24 +290,24 @@ static void ProgramAbsent(void)
     Text path = folder + L"\\palvenor.cpl";
     CHECK(CopyFileW(AppletPath().c_str(), path.c_str(), FALSE), "could not copy the applet");
     Applet applet = LoadApplet(path);
-    if (applet.call != NULL) {
-        // The box is modal within the call: the call runs on a thread of its own.
-        HANDLE opening = CreateThread(NULL, 0, OpenApplet, &applet, 0, NULL);
-        Palvenor self;
-        self.process.dwProcessId = GetCurrentProcessId();
-        HWND box = WaitForWindow(self, ERROR_CAPTION, true);
+    HWND panel = ShowFrontWindow();
+    for (HWND owner : {(HWND)NULL, panel}) {
+        if (applet.call == NULL)
+            break;
+        Call* call = CallApplet(applet, owner, CPL_DBLCLK, 0, 102);
         // Wine's message box never takes WS_EX_TOPMOST from MB_TOPMOST: only the owner is checked.
-        CHECK(box != NULL && GetWindow(box, GW_OWNER) == NULL, "no error box, or one with an owner");
-        AnswerBox(self, ERROR_CAPTION, L"Error in starting palvenor.exe.");
-        DWORD result = 0;
-        bool returned = WaitForSingleObject(opening, WAIT_MS) == WAIT_OBJECT_0;
-        CHECK(returned && GetExitCodeThread(opening, &result) && result != 0, "CPL_DBLCLK did not return, or returned 0");
-        CloseHandle(opening);
-        CHECK(ProcessesNamed(L"palvenor.exe").empty(), "a palvenor.exe is running");
-        // A call still under way keeps running in the applet's code: it stays loaded.
-        if (returned)
-            FreeLibrary(applet.module);
+        CHECK(call->box == Text(ERROR_CAPTION) + L": Error in starting palvenor.exe.", "with owner %p, the box: \"%s\"",
+              (void*)owner, Narrow(call->box).c_str());
+        CHECK(call->boxOwner == owner && !(owner != NULL && call->ownerEnabled),
+              "with owner %p, the box is owned by %p, and the owner took input: %d", (void*)owner,
+              (void*)call->boxOwner, call->ownerEnabled);
+        CHECK(call->result != 0, "CPL_DBLCLK with no palvenor.exe returned %ld", (long)call->result);
+        if (call->returned)
+            delete call;
     }
+    DestroyWindow(panel);
+    CHECK(ProcessesNamed(L"palvenor.exe").empty(), "a palvenor.exe is running");
+    FreeApplet(applet);
     DeleteFileW(path.c_str());
     RemoveDirectoryW(folder.c_str());
 }
@@ -192,7 +315,8 @@ static void ProgramAbsent(void)
 void AppletProtocol(void)
 {
     ImportDevice({L"devices\\default.reg"});
-    DriveInOrder(L"CE's order", {CPL_INIT, CPL_GETCOUNT, CPL_NEWINQUIRE, CPL_DBLCLK, CPL_STOP, CPL_EXIT});
+    DriveInOrder(L"CE's order",
+                 {CPL_INIT, CPL_GETCOUNT, CPL_NEWINQUIRE, CPL_IDNAME, CPL_DBLCLK, CPL_STOP, CPL_EXIT});
     DriveInOrder(L"the desktop's order", {CPL_INIT, CPL_GETCOUNT, CPL_INQUIRE, CPL_NEWINQUIRE, CPL_SELECT,
                                          CPL_STARTWPARMSW, CPL_DBLCLK, CPL_STOP, CPL_EXIT});
     RefusesBadRequests();
@@ -317,16 +441,20 @@ void DesktopControlPanel(void)
 {
     ImportDevice({L"devices\\default.reg"});
 
-    // Given the applet's path, control.exe opens it at once.
-    PROCESS_INFORMATION control;
-    if (Launch(NULL, L"control.exe \"" + AppletPath() + L"\"", &control)) {
+    // Given the applet's path, control.exe opens it at once; given parameters
+    // too, it offers them with CPL_STARTWPARMSW and opens it when they are not taken.
+    for (const wchar_t* parameters : {L"", L",@0,parameters"}) {
+        PROCESS_INFORMATION control;
+        if (!Launch(NULL, L"control.exe \"" + AppletPath() + L"\"" + parameters, &control)) {
+            Fail(__FILE__, __LINE__, "control.exe did not start");
+            continue;
+        }
         Palvenor app = WaitForStartedDialog();
+        CHECK(app.dialog != NULL, "control.exe with \"%s\" did not open the dialog", Narrow(parameters).c_str());
         EndProcess(&control, "control.exe with the applet's path");
         if (app.dialog != NULL)
             Press(app.dialog, IDCANCEL);
         ExpectExit(&app);
-    } else {
-        Fail(__FILE__, __LINE__, "control.exe did not start");
     }
 
     // Registered, the applet is listed in the Control Panel's window under its name, and opens from there.
