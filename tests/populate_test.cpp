@@ -63,6 +63,8 @@ TEST_F(PopulateTest, ADeviceNameListedTwiceSelectsTheFirstStoreWithIt)
                    MakeStore(u"DSK3:", u"USB Disk, second partition")});
     Open();
     EXPECT_EQ(1, StoreSelection());
+    // OK writes the selected store's name over whatever the value holds by then.
+    HostRegSetString(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, u"DSK2:");
     HostClickButton(dialog, IDOK);
     EXPECT_EQ(HostText(u"DSK3:"), RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
 }

@@ -22,9 +22,19 @@ int ControlPanelWalkthrough(const Text& shots); // walkthrough.cpp
 int ScreenFit(void);                            // walkthrough.cpp
 int WaitForeground(const Text& caption);        // walkthrough.cpp
 
+// A crash in the driver, or in a DLL it loaded (coredll.dll, the applet),
+// ends the run at once, naming the scenario it happened in.
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
+{
+    Fail(__FILE__, __LINE__, "the driver crashed: exception 0x%08lX at %p", exception->ExceptionRecord->ExceptionCode,
+         exception->ExceptionRecord->ExceptionAddress);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
+    SetUnhandledExceptionFilter(ReportCrash);
     if (argc == 5 && lstrcmpW(argv[1], L"--walkthrough") == 0) {
         g_repository = argv[2];
         g_palvenor = argv[3];

@@ -679,6 +679,23 @@ static void BusRules(void)
         return;
     CHECK(g_core.CloseHandle(search), "the device search did not close");
 
+    // Reading and writing are all a bus handle is for.
+    struct {
+        const char* what;
+        DWORD access;
+        bool opens;
+    } opens[] = {
+        {"read and write", GENERIC_READ | GENERIC_WRITE, true},
+        {"every right", GENERIC_ALL, false},
+        {"read and delete", GENERIC_READ | DELETE, false},
+    };
+    for (auto& o : opens) {
+        HANDLE opened = g_core.CreateFileW(device.szBusName, o.access, 0, NULL, OPEN_EXISTING, 0, NULL);
+        CHECK((opened != INVALID_HANDLE_VALUE) == o.opens, "an open for %s %s", o.what, o.opens ? "failed" : "succeeded");
+        if (opened != INVALID_HANDLE_VALUE)
+            g_core.CloseHandle(opened);
+    }
+
     HANDLE bus = g_core.CreateFileW(device.szBusName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     CHECK(bus != INVALID_HANDLE_VALUE, "the bus did not open");
     struct {
@@ -704,12 +721,19 @@ static void BusRules(void)
     CHECK(RequestCount() == 6, "%lu requests recorded, expected 6", RequestCount());
     CHECK(ReadValue(BUS_KEY, L"CurrentClientDriver") == StringValue(L"serial_class"), "the bus did not switch");
 
-    // A slot with no terminator in its 128 units names nothing.
-    WCHAR full[128];
-    for (WCHAR& unit : full)
-        unit = L'A';
+    // A slot with no terminator in its 128 units names nothing, though the
+    // units up to a zero just past it name a registered driver.
+    Text fullName(128, L'A');
+    HKEY fullKey;
+    CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Text(CLIENT_DRIVERS_KEY) + L"\\" + fullName).c_str(), 0, NULL, 0,
+                          KEY_WRITE, NULL, &fullKey, NULL) == ERROR_SUCCESS,
+          "a driver of 128 characters cannot be registered");
+    RegCloseKey(fullKey);
+    WCHAR full[129];
+    memcpy(full, fullName.c_str(), 128 * sizeof(WCHAR));
+    full[128] = 0;
     DWORD returned;
-    CHECK(!g_core.DeviceIoControl(bus, 0x00220010, full, sizeof(full), NULL, 0, &returned, NULL),
+    CHECK(!g_core.DeviceIoControl(bus, 0x00220010, full, 128 * sizeof(WCHAR), NULL, 0, &returned, NULL),
           "an unterminated slot was accepted");
     // Without an overlapped record the returned-byte count is required.
     WCHAR serial[128] = L"Serial_Class";

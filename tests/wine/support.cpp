@@ -336,7 +336,9 @@ void ExpectExit(Palvenor* app)
     }
     DWORD code = 99;
     GetExitCodeProcess(app->process.hProcess, &code);
-    CHECK(code == 0, "palvenor.exe exited with %lu", code);
+    // An exception's code has its two top bits set; with no debugger it is the exit code.
+    CHECK(code < 0xC0000000, "palvenor.exe crashed: exception 0x%08lX", code);
+    CHECK(code == 0 || code >= 0xC0000000, "palvenor.exe exited with %lu", code);
     CloseHandle(app->process.hThread);
     CloseHandle(app->process.hProcess);
     app->process = PROCESS_INFORMATION();
@@ -418,8 +420,9 @@ void ImportLargeDevice(void)
 void Refresh(HWND dialog)
 {
     DWORD_PTR ignored;
-    SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED),
-                        (LPARAM)GetDlgItem(dialog, IDC_REFRESH), SMTO_NORMAL, WAIT_MS, &ignored);
+    CHECK(SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED),
+                              (LPARAM)GetDlgItem(dialog, IDC_REFRESH), SMTO_NORMAL, WAIT_MS, &ignored),
+          "palvenor did not handle Refresh within %lu ms", WAIT_MS);
 }
 
 
@@ -436,12 +439,15 @@ void Drain(const Palvenor& app, HWND dialog)
     marker = marker % 4000 + 1;
     if (list == NULL || !PostMessageW(list, LB_SETHORIZONTALEXTENT, marker, 0))
         return; // the dialog is gone, and its queue with it
+    // A look that palvenor does not answer at once is not taken: one that
+    // stopped taking messages fails the wait.
     bool taken = WaitUntil([&] {
         DWORD_PTR extent = 0;
-        return !SendMessageTimeoutW(list, LB_GETHORIZONTALEXTENT, 0, 0, SMTO_NORMAL, WAIT_MS, &extent) ||
-               extent == marker || Ended(app);
+        return (SendMessageTimeoutW(list, LB_GETHORIZONTALEXTENT, 0, 0, SMTO_NORMAL, 100, &extent) && extent == marker) ||
+               !IsWindow(list) || Ended(app);
     });
-    CHECK(taken, "palvenor did not take what was posted to it");
+    CHECK(taken, "palvenor did not take, within %lu ms, the marker posted to its function list after what was posted "
+          "before", WAIT_MS);
 }
 
 static LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
