@@ -1,4 +1,5 @@
 #include "app/choice_dialog.h"
+#include "app/dialog_layout.h"
 
 #include "resources/resource.h"
 #include "selection/selection.h"
@@ -41,6 +42,12 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             break;
         }
         return TRUE;
+    case WM_SETTINGCHANGE:
+        // CE moves and sizes only full-screen windows when the screen turns
+        // or the input panel opens. Fitting reads no list and writes nothing,
+        // so it may run while an operation waits on a box.
+        FitDialogToWorkArea(dialog);
+        return FALSE;
     case WM_CLOSE:
         // Claiming the message keeps the dialog manager from turning it into a Cancel.
         if (g_operationRunning)

@@ -1,4 +1,5 @@
 #include "app/choice_dialog.h"
+#include "app/dialog_layout.h"
 
 #include "resources/resource.h"
 
@@ -39,6 +40,7 @@ int RunApplication(void)
 
     HWND dialog = CreateChoiceDialog();
     if (dialog != NULL) {
+        FitDialogToWorkArea(dialog);
         ShowWindow(dialog, SW_SHOW);
         UpdateWindow(dialog);
     }

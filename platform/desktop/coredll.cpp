@@ -3,7 +3,8 @@
 // kernel32, user32, advapi32 or msvcrt. The code here is the list of ways
 // CE differs: the storage manager, the device manager and the USB function
 // bus, played from a device described in the registry and as strict as the
-// real services; the dialog class, the foreground flag and the access mask;
+// real services; the dialog class, the foreground flag, the access mask and
+// the work area;
 // and the device I/O calls, which answer for the emulated bus and pass
 // every other handle to the system.
 #include <windows.h>
@@ -320,6 +321,27 @@ extern "C" HWND WINAPI CeFindWindowW(LPCWSTR className, LPCWSTR title)
     if (className != NULL && !IS_INTRESOURCE(className) && lstrcmpiW(className, L"Dialog") == 0)
         className = WC_DIALOG;
     return FindWindowW(className, title);
+}
+
+// CE's work area belongs to the system: the taskbar and the input panel set
+// it, and every program sees it. Wine keeps it per process, so the emulated
+// device holds it, when it has one.
+extern "C" BOOL WINAPI CeSystemParametersInfoW(UINT action, UINT parameter, PVOID value, UINT flags)
+{
+    HKEY device;
+    RECT workArea;
+    if (action == SPI_GETWORKAREA && value != NULL &&
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_QUERY_VALUE, &device) == ERROR_SUCCESS) {
+        DWORD type = 0, size = sizeof(workArea);
+        LONG read = RegQueryValueExW(device, L"WorkArea", NULL, &type, (BYTE*)&workArea, &size);
+        RegCloseKey(device);
+        // Four LONGs exactly; anything else is no work area.
+        if (read == ERROR_SUCCESS && type == REG_BINARY && size == sizeof(workArea)) {
+            *(RECT*)value = workArea;
+            return TRUE;
+        }
+    }
+    return SystemParametersInfoW(action, parameter, value, flags);
 }
 
 // CE reads the low bit of the handle as "bring its owned windows forward

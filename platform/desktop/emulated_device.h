@@ -5,5 +5,8 @@
 
 #define EMULATOR_STORES_KEY L"Software\\Palvenor\\Emulator\\Stores"
 #define EMULATOR_BUS_KEY L"Software\\Palvenor\\Emulator\\FunctionBus"
+// Its value WorkArea (REG_BINARY: left, top, right, bottom) is the screen
+// less the taskbar and an open input panel, for every program.
+#define EMULATOR_KEY L"Software\\Palvenor\\Emulator"
 
 #endif

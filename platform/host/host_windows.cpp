@@ -3,6 +3,8 @@
 // thread's message queue.
 #include "host_internal.h"
 
+#include "app/dialog_layout.h"
+
 #include <stdio.h>
 
 #include <deque>
@@ -447,6 +449,12 @@ void HostPressKey(HWND dialog, UINT virtualKey)
 void HostPostKey(HWND dialog, UINT virtualKey)
 {
     PostMessageW(dialog, WM_KEYDOWN, virtualKey, 0);
+}
+
+// The host has no screen: the dialog keeps its template's layout.
+void FitDialogToWorkArea(HWND dialog)
+{
+    (void)dialog;
 }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init)
