@@ -324,8 +324,10 @@ extern "C" HWND WINAPI CeFindWindowW(LPCWSTR className, LPCWSTR title)
 }
 
 // CE's work area belongs to the system: the taskbar and the input panel set
-// it, and every program sees it. Wine keeps it per process, so the emulated
-// device holds it, when it has one.
+// it, every program sees it, and it follows the screen when the screen
+// turns. Wine keeps it per process, as it was when the process asked first.
+// The emulated device holds the input panel's, when one is open; otherwise
+// the screen's own is asked for each time.
 extern "C" BOOL WINAPI CeSystemParametersInfoW(UINT action, UINT parameter, PVOID value, UINT flags)
 {
     HKEY device;
@@ -340,6 +342,13 @@ extern "C" BOOL WINAPI CeSystemParametersInfoW(UINT action, UINT parameter, PVOI
             *(RECT*)value = workArea;
             return TRUE;
         }
+    }
+    MONITORINFO screen;
+    screen.cbSize = sizeof(screen);
+    if (action == SPI_GETWORKAREA && value != NULL &&
+        GetMonitorInfoW(MonitorFromWindow(NULL, MONITOR_DEFAULTTOPRIMARY), &screen)) {
+        *(RECT*)value = screen.rcWork;
+        return TRUE;
     }
     return SystemParametersInfoW(action, parameter, value, flags);
 }

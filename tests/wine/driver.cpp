@@ -7,6 +7,7 @@
 //   driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>
 //   driver.exe --control-panel <repository> <screenshot folder>
 //   driver.exe --screen-fit <repository> <palvenor.exe>
+//   driver.exe --screen-turns <repository> <palvenor.exe>
 //   driver.exe --wait-foreground <caption>
 //   driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>
 #include "support.h"
@@ -19,7 +20,8 @@ int ListScenarios(void);                        // scenarios.cpp
 int Walkthrough(const Text& shots);             // walkthrough.cpp
 int Timings(const Text& minimal, int runs);     // timings.cpp
 int ControlPanelWalkthrough(const Text& shots); // walkthrough.cpp
-int ScreenFit(void);                            // walkthrough.cpp
+int ScreenFit(void);                            // screen.cpp
+int ScreenTurns(void);                          // screen.cpp
 int WaitForeground(const Text& caption);        // walkthrough.cpp
 
 // A crash in the driver, or in a DLL it loaded (coredll.dll, the applet),
@@ -53,6 +55,11 @@ int wmain(int argc, wchar_t** argv)
         g_palvenor = argv[3];
         return ScreenFit();
     }
+    if (argc == 4 && lstrcmpW(argv[1], L"--screen-turns") == 0) {
+        g_repository = argv[2];
+        g_palvenor = argv[3];
+        return ScreenTurns();
+    }
     if (argc == 6 && lstrcmpW(argv[1], L"--timings") == 0) {
         g_repository = argv[2];
         g_palvenor = argv[3];
@@ -65,6 +72,7 @@ int wmain(int argc, wchar_t** argv)
                "       driver.exe --walkthrough <repository> <palvenor.exe> <screenshot folder>\n"
                "       driver.exe --control-panel <repository> <screenshot folder>\n"
                "       driver.exe --screen-fit <repository> <palvenor.exe>\n"
+               "       driver.exe --screen-turns <repository> <palvenor.exe>\n"
                "       driver.exe --wait-foreground <caption>\n");
         return 2;
     }

@@ -591,6 +591,7 @@ static struct {
     decltype(&CloseHandle) CloseHandle;
     decltype(&FindWindowW) FindWindowW;
     decltype(&RegOpenKeyExW) RegOpenKeyExW;
+    decltype(&SystemParametersInfoW) SystemParametersInfoW;
 } g_core;
 
 static void StoreSearchRules(void)
@@ -796,6 +797,39 @@ static void WindowAndRegistryRules(void)
     CHECK(RegEnumKeyExW(key, 0, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS,
           "a key opened with access 0 cannot be enumerated");
     RegCloseKey(key);
+
+    // The work area is the device's, while an input panel holds one as four
+    // LONGs, and the screen's otherwise.
+    MONITORINFO screen = {};
+    screen.cbSize = sizeof(screen);
+    GetMonitorInfoW(MonitorFromWindow(NULL, MONITOR_DEFAULTTOPRIMARY), &screen);
+    const RECT panel = {0, 0, 320, 160};
+    const struct {
+        const char* what;
+        DWORD type, bytes;
+        const RECT* expected;
+    } areas[] = {
+        {"a work area", REG_BINARY, 16, &panel},
+        {"12 bytes", REG_BINARY, 12, &screen.rcWork},
+        {"20 bytes", REG_BINARY, 20, &screen.rcWork},
+        {"a string", REG_SZ, 16, &screen.rcWork},
+        {"no value", REG_NONE, 0, &screen.rcWork},
+    };
+    for (auto& a : areas) {
+        BYTE value[20] = {};
+        memcpy(value, &panel, sizeof(panel));
+        HKEY emulator;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator", 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        &emulator, NULL);
+        if (a.type == REG_NONE)
+            RegDeleteValueW(emulator, L"WorkArea");
+        else
+            RegSetValueExW(emulator, L"WorkArea", 0, a.type, value, a.bytes);
+        RegCloseKey(emulator);
+        RECT area = {};
+        CHECK(g_core.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && EqualRect(&area, a.expected),
+              "with %s, the work area is %ld,%ld,%ld,%ld", a.what, area.left, area.top, area.right, area.bottom);
+    }
 }
 
 static void EmulatorRules(void)
@@ -814,6 +848,7 @@ static void EmulatorRules(void)
     LOAD(CloseHandle);
     LOAD(FindWindowW);
     LOAD(RegOpenKeyExW);
+    LOAD(SystemParametersInfoW);
 #undef LOAD
     ImportDevice({L"tests\\wine\\devices\\several.reg"});
     StoreSearchRules();
@@ -874,20 +909,7 @@ static void BuiltResources(void)
         Text font = ReadNameOrOrdinal(&p);
         CHECK(menu.empty() && windowClass.empty() && caption == TITLE && points == 8 && font == L"System",
               "template caption \"%s\", font %d \"%s\"", Narrow(caption).c_str(), points, Narrow(font).c_str());
-        struct {
-            WORD id;
-            const wchar_t *className, *text;
-            DWORD style;
-            short x, y, cx, cy;
-        } expected[] = {
-            {1, L"#128", L"OK", 0x50010001, 128, 27, 35, 13},
-            {2, L"#128", L"Cancel", 0x50010000, 128, 79, 35, 13},
-            {1000, L"#128", L"Refresh", 0x50010000, 128, 53, 35, 13},
-            {1001, L"#131", L"", 0x50A10103, 10, 16, 110, 46},
-            {0xFFFF, L"#130", L"USB Functions", 0x50020000, 11, 6, 56, 8},
-            {1002, L"#131", L"", 0x50A10103, 10, 76, 110, 30},
-            {1003, L"#130", L"Mass Storage to Expose:", 0x50020000, 11, 66, 95, 8},
-        };
+        const TemplateControl* expected = TEMPLATE_CONTROLS;
         for (int i = 0; i < 7 && i < header->cdit; i++) {
             p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
             const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
@@ -934,6 +956,7 @@ static void BuiltResources(void)
 
 void AppletProtocol(void);      // applet.cpp
 void DesktopControlPanel(void); // applet.cpp
+void FitWhileABoxWaits(void);   // screen.cpp
 
 static const struct {
     const char* name;
@@ -956,6 +979,7 @@ static const struct {
     {"random-presses-during-boxes", RandomPressesDuringBoxes},
     {"applet-protocol", AppletProtocol},
     {"desktop-control-panel", DesktopControlPanel},
+    {"fit-while-a-box-waits", FitWhileABoxWaits},
 };
 
 int ListScenarios(void)

@@ -5,6 +5,16 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+const TemplateControl TEMPLATE_CONTROLS[7] = {
+    {1, L"#128", L"OK", 0x50010001, 128, 27, 35, 13},
+    {2, L"#128", L"Cancel", 0x50010000, 128, 79, 35, 13},
+    {1000, L"#128", L"Refresh", 0x50010000, 128, 53, 35, 13},
+    {1001, L"#131", L"", 0x50A10103, 10, 16, 110, 46},
+    {0xFFFF, L"#130", L"USB Functions", 0x50020000, 11, 6, 56, 8},
+    {1002, L"#131", L"", 0x50A10103, 10, 76, 110, 30},
+    {1003, L"#130", L"Mass Storage to Expose:", 0x50020000, 11, 66, 95, 8},
+};
+
 Text g_repository;
 Text g_palvenor;
 const char* g_scenario = "";

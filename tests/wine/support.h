@@ -24,7 +24,19 @@ static const wchar_t* const MASS_STORAGE_KEY = L"Drivers\\USB\\FunctionDrivers\\
 static const wchar_t* const BUS_KEY = L"Software\\Palvenor\\Emulator\\FunctionBus";
 static const wchar_t* const STORES_KEY = L"Software\\Palvenor\\Emulator\\Stores";
 
-enum { IDC_REFRESH = 1000, IDC_FUNCTION_LIST = 1001, IDC_STORAGE_LIST = 1002 };
+enum { IDC_REFRESH = 1000, IDC_FUNCTION_LIST = 1001, IDC_STORAGE_LIST = 1002, IDC_STORAGE_LABEL = 1003 };
+
+// Dialog 101's controls as the template holds them, in its order; the first
+// label's -1 is the word 0xFFFF. Rectangles in dialog units.
+struct TemplateControl {
+    WORD id;
+    const wchar_t *className, *text;
+    DWORD style;
+    short x, y, cx, cy;
+};
+extern const TemplateControl TEMPLATE_CONTROLS[7];
+// The template's size in dialog units.
+static const int TEMPLATE_CX = 167, TEMPLATE_CY = 112;
 // How long a wait may take before it reports a failure; no wait ends early
 // on time alone.
 static const DWORD WAIT_MS = 10000;

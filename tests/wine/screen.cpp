@@ -1,0 +1,295 @@
+// The dialog on the device's screen: where it stands on each CE screen size,
+// and again when the screen turns or the input panel opens.
+#include "support.h"
+
+#include <stdio.h>
+
+static const wchar_t* const EMULATOR_KEY = L"Software\\Palvenor\\Emulator";
+
+// The template's font as the dialog manager makes it, and its dialog base
+// units: the average width of the 52 letters, rounded, and the height. (The
+// dialog's own font handle is palvenor's, not ours.)
+struct DeviceFont {
+    HDC dc;
+    HFONT font;
+    HGDIOBJ previous;
+    Text face;
+    int height, baseX, baseY;
+};
+
+static DeviceFont OpenDeviceFont(void)
+{
+    DeviceFont font;
+    font.dc = GetDC(NULL);
+    font.font = CreateFontW(-MulDiv(8, GetDeviceCaps(font.dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE,
+                            FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, L"System");
+    font.previous = SelectObject(font.dc, font.font);
+    // The face drawn: a substitute answers to the name asked for.
+    font.face = L"?";
+    UINT outlineBytes = GetOutlineTextMetricsW(font.dc, 0, NULL);
+    std::vector<BYTE> outline(outlineBytes);
+    if (outlineBytes != 0 && GetOutlineTextMetricsW(font.dc, outlineBytes, (OUTLINETEXTMETRICW*)outline.data()) != 0)
+        font.face = (const wchar_t*)(outline.data() + (ULONG_PTR)((OUTLINETEXTMETRICW*)outline.data())->otmpFamilyName);
+    TEXTMETRICW metrics;
+    GetTextMetricsW(font.dc, &metrics);
+    SIZE letters;
+    GetTextExtentPoint32W(font.dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    font.height = metrics.tmHeight;
+    font.baseX = (letters.cx / 26 + 1) / 2;
+    font.baseY = metrics.tmHeight;
+    return font;
+}
+
+static void CloseDeviceFont(DeviceFont* font)
+{
+    SelectObject(font->dc, font->previous);
+    DeleteObject(font->font);
+    ReleaseDC(NULL, font->dc);
+}
+
+// The work area as palvenor sees it: through coredll.dll, which answers
+// from the emulated device's input panel, as CE's system does.
+static RECT WorkArea(void)
+{
+    typedef BOOL(WINAPI * Get)(UINT, UINT, PVOID, UINT);
+    RECT area = {};
+    HMODULE core = LoadLibraryW(L"coredll.dll");
+    Get get = core != NULL ? (Get)(void*)GetProcAddress(core, "SystemParametersInfoW") : NULL;
+    CHECK(get != NULL && get(SPI_GETWORKAREA, 0, &area, 0), "no work area from coredll.dll");
+    FreeLibrary(core);
+    return area;
+}
+
+static int Width(const RECT& r) { return r.right - r.left; }
+static int Height(const RECT& r) { return r.bottom - r.top; }
+static bool Inside(const RECT& inner, const RECT& outer)
+{
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// A control's rectangle in the dialog's client area.
+static RECT ControlRect(HWND dialog, int index)
+{
+    RECT rect = {};
+    GetWindowRect(GetDlgItem(dialog, TEMPLATE_CONTROLS[index].id), &rect);
+    MapWindowPoints(NULL, dialog, (POINT*)&rect, 2);
+    return rect;
+}
+
+// The rectangle the template gives a control with this font.
+static RECT TemplateRect(const DeviceFont& font, int index)
+{
+    const TemplateControl& c = TEMPLATE_CONTROLS[index];
+    RECT rect;
+    rect.left = MulDiv(c.x, font.baseX, 4);
+    rect.top = MulDiv(c.y, font.baseY, 8);
+    rect.right = rect.left + MulDiv(c.cx, font.baseX, 4);
+    rect.bottom = rect.top + MulDiv(c.cy, font.baseY, 8);
+    return rect;
+}
+
+static bool AtTemplate(HWND dialog, const DeviceFont& font)
+{
+    RECT client;
+    GetClientRect(dialog, &client);
+    bool same = Width(client) == MulDiv(TEMPLATE_CX, font.baseX, 4) && Height(client) == MulDiv(TEMPLATE_CY, font.baseY, 8);
+    for (int i = 0; i < 7; i++) {
+        RECT now = ControlRect(dialog, i), then = TemplateRect(font, i);
+        same = same && EqualRect(&now, &then);
+    }
+    return same;
+}
+
+// What a person would find wrong with the dialog on this work area: a part
+// of it off the area, controls on one another, a text wider than its
+// control. Empty when the whole dialog shows.
+static std::string Problems(HWND dialog, const RECT& workArea, const DeviceFont& font)
+{
+    std::string problems;
+    RECT window, client;
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &client);
+    if (!Inside(window, workArea))
+        problems += " the window lies off the work area;";
+    for (int i = 0; i < 7; i++) {
+        const TemplateControl& c = TEMPLATE_CONTROLS[i];
+        std::string name = c.text[0] ? Narrow(c.text) : c.id == IDC_FUNCTION_LIST ? "function list" : "storage list";
+        RECT rect = ControlRect(dialog, i);
+        if (!Inside(rect, client))
+            problems += " " + name + " off the dialog;";
+        for (int j = i + 1; j < 7; j++) {
+            RECT other = ControlRect(dialog, j), overlap;
+            if (IntersectRect(&overlap, &rect, &other))
+                problems += " " + name + " on control " + std::to_string(j) + ";";
+        }
+        // Buttons centre their text within a 3-pixel edge; labels start at their left.
+        SIZE extent = {};
+        GetTextExtentPoint32W(font.dc, c.text, lstrlenW(c.text), &extent);
+        int room = Width(rect) - (c.className == Text(L"#128") ? 6 : 0);
+        if (c.text[0] && extent.cx > room)
+            problems += " \"" + name + "\" cut;";
+        if ((c.id == IDC_FUNCTION_LIST || c.id == IDC_STORAGE_LIST) &&
+            Height(rect) < 2 * (int)SendMessageW(GetDlgItem(dialog, c.id), LB_GETITEMHEIGHT, 0, 0))
+            problems += " " + name + " shows fewer than two entries;";
+    }
+    return problems;
+}
+
+static std::string Describe(HWND dialog, const RECT& workArea, const DeviceFont& font)
+{
+    RECT window;
+    GetWindowRect(dialog, &window);
+    char line[256];
+    RECT functions = ControlRect(dialog, 3), stores = ControlRect(dialog, 5);
+    RECT functionsThen = TemplateRect(font, 3), storesThen = TemplateRect(font, 5);
+    if (AtTemplate(dialog, font)) {
+        snprintf(line, sizeof(line), "work area %ld,%ld,%ld,%ld window %ld,%ld,%ld,%ld, the template's layout",
+                 workArea.left, workArea.top, workArea.right, workArea.bottom, window.left, window.top, window.right,
+                 window.bottom);
+    } else {
+        snprintf(line, sizeof(line),
+                 "work area %ld,%ld,%ld,%ld window %ld,%ld,%ld,%ld, fitted: the lists %d px narrower, %d and %d px shorter",
+                 workArea.left, workArea.top, workArea.right, workArea.bottom, window.left, window.top, window.right,
+                 window.bottom, Width(functionsThen) - Width(functions), Height(functionsThen) - Height(functions),
+                 Height(storesThen) - Height(stores));
+    }
+    return line;
+}
+
+// The dialog fits the work area, with the template's layout wherever the
+// template fits; waits for it, since a change reaches palvenor as a message.
+static bool ExpectFits(HWND dialog, const DeviceFont& font, const char* when)
+{
+    RECT workArea = WorkArea();
+    bool templateFits = MulDiv(TEMPLATE_CX, font.baseX, 4) + 6 <= Width(workArea) &&
+                        MulDiv(TEMPLATE_CY, font.baseY, 8) + 25 <= Height(workArea);
+    bool fits = WaitUntil([&] { return Problems(dialog, workArea, font).empty() && (!templateFits || AtTemplate(dialog, font)); });
+    CHECK(fits, "%s: on the work area %ld,%ld,%ld,%ld:%s%s", when, workArea.left, workArea.top, workArea.right,
+          workArea.bottom, Problems(dialog, workArea, font).c_str(),
+          templateFits && !AtTemplate(dialog, font) ? " the template fits, but the layout is another" : "");
+    printf("     %s: %s; %s\n", when, Describe(dialog, workArea, font).c_str(), fits ? "fits" : "does not fit");
+    return fits;
+}
+
+// Starts palvenor on the device screen in use and prints one line: the
+// screen, the font the dialog got, where the dialog stands and the layout
+// it has. The whole dialog must show, at the template's layout wherever
+// the template fits.
+int ScreenFit(void)
+{
+    g_scenario = "screen-fit";
+    Palvenor app = Start();
+    if (!WaitForDialog(&app))
+        return 1;
+    DeviceFont font = OpenDeviceFont();
+    char when[128];
+    snprintf(when, sizeof(when), "fit %dx%d, \"System\" 8 pt drawn as %s %d px, base units %dx%d",
+             GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), Narrow(font.face).c_str(), font.height,
+             font.baseX, font.baseY);
+    ExpectFits(app.dialog, font, when);
+    CloseDeviceFont(&font);
+    Press(app.dialog, IDCANCEL);
+    ExpectExit(&app);
+    return g_failures == 0 ? 0 : 1;
+}
+
+// An input panel opens and leaves this work area (NULL: it closes), and
+// every top-level window is told, as CE tells them.
+static void SetWorkArea(const RECT* area)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
+        if (area != NULL)
+            RegSetValueExW(key, L"WorkArea", 0, REG_BINARY, (const BYTE*)area, sizeof(*area));
+        else
+            RegDeleteValueW(key, L"WorkArea");
+        RegCloseKey(key);
+    }
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+}
+
+// The screen turned, as CE turns it, to width x height.
+static void TurnScreen(int width, int height)
+{
+    DEVMODEW mode = {};
+    mode.dmSize = sizeof(mode);
+    mode.dmPelsWidth = width;
+    mode.dmPelsHeight = height;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    LONG changed = ChangeDisplaySettingsW(&mode, 0);
+    CHECK(changed == DISP_CHANGE_SUCCESSFUL && WaitUntil([&] { return GetSystemMetrics(SM_CXSCREEN) == width; }),
+          "the screen did not turn to %dx%d (%ld)", width, height, changed);
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+}
+
+// On the 240x320 screen: an input panel opens and closes, the screen turns
+// to 320x240, a panel opens and closes there. After each the dialog fits,
+// with the template's layout wherever it fits, and the lists show what they
+// showed, with the same entries selected.
+int ScreenTurns(void)
+{
+    g_scenario = "screen-turns";
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (!WaitForDialog(&app))
+        return 1;
+    Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+    Choose(app.dialog, IDC_STORAGE_LIST, 1);
+    ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST), stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+    DeviceFont font = OpenDeviceFont();
+    const struct {
+        const char* what;
+        int panel;
+        bool turn;
+    } steps[] = {
+        {"an 80-pixel input panel opens on 240x320", 80, false},
+        {"it closes", 0, false},
+        {"the screen turns to 320x240", 0, true},
+        {"an 80-pixel input panel opens on 320x240", 80, false},
+        {"it closes", 0, false},
+    };
+    ExpectFits(app.dialog, font, "on 240x320");
+    for (auto& step : steps) {
+        RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - step.panel};
+        if (step.turn)
+            TurnScreen(320, 240);
+        else
+            SetWorkArea(step.panel > 0 ? &area : NULL);
+        ExpectFits(app.dialog, font, step.what);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, functions.entries, functions.selected);
+        ExpectList(app.dialog, IDC_STORAGE_LIST, stores.entries, stores.selected);
+    }
+    CloseDeviceFont(&font);
+    Press(app.dialog, IDCANCEL);
+    ExpectExit(&app);
+    return g_failures == 0 ? 0 : 1;
+}
+
+// A box waits while an input panel opens: the dialog fits the smaller work
+// area behind it, and the OK that waits on the box goes on as before.
+void FitWhileABoxWaits(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        Choose(app.dialog, IDC_STORAGE_LIST, 1);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+        Press(app.dialog, IDOK);
+        CHECK(WaitForWindow(app, WARNING_CAPTION, true) != NULL, "no remove-cable warning");
+        RECT panelOpen = {0, 0, 320, 160};
+        SetWorkArea(&panelOpen);
+        RECT window = {};
+        CHECK(WaitUntil([&] { return GetWindowRect(app.dialog, &window) && Inside(window, panelOpen); }),
+              "the dialog behind the box did not fit %ldx%ld: %ld,%ld,%ld,%ld", panelOpen.right, panelOpen.bottom,
+              window.left, window.top, window.right, window.bottom);
+        CHECK(FindWindows(app, WARNING_CAPTION).size() == 1 && FindWindows(app, ERROR_CAPTION).empty(),
+              "the box that waited is gone, or another came");
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK3:", L"Mass_Storage_Class");
+    ExpectOneRequest(L"Mass_Storage_Class");
+}
