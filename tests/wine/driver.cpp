@@ -9,6 +9,7 @@
 //   driver.exe --screen-fit <repository> <palvenor.exe>
 //   driver.exe --screen-turns <repository> <palvenor.exe>
 //   driver.exe --wait-foreground <caption>
+//   driver.exe --centre <caption> <control id>
 //   driver.exe --timings <repository> <palvenor.exe> <minimal_dialog.exe> <runs>
 #include "support.h"
 
@@ -23,6 +24,7 @@ int ControlPanelWalkthrough(const Text& shots); // walkthrough.cpp
 int ScreenFit(void);                            // screen.cpp
 int ScreenTurns(void);                          // screen.cpp
 int WaitForeground(const Text& caption);        // walkthrough.cpp
+int PrintCentre(const Text& caption, int id);   // walkthrough.cpp
 
 // A crash in the driver, or in a DLL it loaded (coredll.dll, the applet),
 // ends the run at once, naming the scenario it happened in.
@@ -50,6 +52,8 @@ int wmain(int argc, wchar_t** argv)
     }
     if (argc == 3 && lstrcmpW(argv[1], L"--wait-foreground") == 0)
         return WaitForeground(argv[2]);
+    if (argc == 4 && lstrcmpW(argv[1], L"--centre") == 0)
+        return PrintCentre(argv[2], _wtoi(argv[3]));
     if (argc == 4 && lstrcmpW(argv[1], L"--screen-fit") == 0) {
         g_repository = argv[2];
         g_palvenor = argv[3];
@@ -73,7 +77,8 @@ int wmain(int argc, wchar_t** argv)
                "       driver.exe --control-panel <repository> <screenshot folder>\n"
                "       driver.exe --screen-fit <repository> <palvenor.exe>\n"
                "       driver.exe --screen-turns <repository> <palvenor.exe>\n"
-               "       driver.exe --wait-foreground <caption>\n");
+               "       driver.exe --wait-foreground <caption>\n"
+               "       driver.exe --centre <caption> <control id>\n");
         return 2;
     }
     g_repository = argv[1];

@@ -147,3 +147,20 @@ int WaitForeground(const Text& caption)
     printf("no window \"%s\" came to the front\n", Narrow(caption).c_str());
     return 1;
 }
+
+// For the X input test: prints the screen point at the centre of the part
+// of a control of the visible window with this caption that lies on the
+// screen, where a click lands on it; 1 if there is none.
+int PrintCentre(const Text& caption, int id)
+{
+    Palvenor anyone;
+    HWND window = WaitForWindow(anyone, caption.c_str(), true);
+    RECT control = {}, screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, shown = {};
+    if (window == NULL || !GetWindowRect(GetDlgItem(window, id), &control) ||
+        !IntersectRect(&shown, &control, &screen)) {
+        printf("no control %d of \"%s\" on the screen\n", id, Narrow(caption).c_str());
+        return 1;
+    }
+    printf("%ld %ld\n", (shown.left + shown.right) / 2, (shown.top + shown.bottom) / 2);
+    return 0;
+}
