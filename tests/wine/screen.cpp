@@ -225,20 +225,36 @@ static void TurnScreen(int width, int height)
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored);
 }
 
+static LRESULT TopEntry(HWND dialog)
+{
+    return SendMessageW(GetDlgItem(dialog, IDC_FUNCTION_LIST), LB_GETTOPINDEX, 0, 0);
+}
+
 // On the 240x320 screen: an input panel opens and closes, the screen turns
 // to 320x240, a panel opens and closes there. After each the dialog fits,
 // with the template's layout wherever it fits, and the lists show what they
-// showed, with the same entries selected.
+// showed, with the same entries selected and scrolled to the same place.
 int ScreenTurns(void)
 {
     g_scenario = "screen-turns";
     ImportDevice({L"devices\\default.reg"});
+    // More client drivers than the function list shows, so that it scrolls.
+    for (int i = 0; i < 10; i++) {
+        HKEY key;
+        Text path = Text(CLIENT_DRIVERS_KEY) + L"\\Extra_" + std::to_wstring(i);
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
     Palvenor app = Start();
     if (!WaitForDialog(&app))
         return 1;
-    Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+    Choose(app.dialog, IDC_FUNCTION_LIST, 5);
     Choose(app.dialog, IDC_STORAGE_LIST, 1);
+    SendMessageW(GetDlgItem(app.dialog, IDC_FUNCTION_LIST), LB_SETTOPINDEX, 4, 0);
     ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST), stores = ReadList(app.dialog, IDC_STORAGE_LIST);
+    LRESULT top = TopEntry(app.dialog);
+    CHECK(functions.entries.size() == 13 && top == 4, "%zu client drivers listed, the list scrolled to %ld",
+          functions.entries.size(), (long)top);
     DeviceFont font = OpenDeviceFont();
     const struct {
         const char* what;
@@ -261,6 +277,8 @@ int ScreenTurns(void)
         ExpectFits(app.dialog, font, step.what);
         ExpectList(app.dialog, IDC_FUNCTION_LIST, functions.entries, functions.selected);
         ExpectList(app.dialog, IDC_STORAGE_LIST, stores.entries, stores.selected);
+        CHECK(TopEntry(app.dialog) == top, "%s: the function list scrolled from entry %ld to %ld", step.what,
+              (long)top, (long)TopEntry(app.dialog));
     }
     CloseDeviceFont(&font);
     Press(app.dialog, IDCANCEL);
