@@ -6,6 +6,7 @@
 
 #include <cpl.h>
 
+#include "app/load_text.h"
 #include "applet/fit_text.h"
 #include "resources/resource.h"
 
@@ -13,7 +14,8 @@
 typedef char NEWCPLINFO_IS_468_BYTES[sizeof(NEWCPLINFO) == 468 ? 1 : -1];
 
 #define APPLET_COUNT 1
-#define ERROR_CAPTION TEXT("Palvenor Error")
+#define BOX_TEXT_CHARS 160
+#define BOX_CAPTION_CHARS 40
 #define PROGRAM_FILE TEXT("palvenor.exe")
 #define PROGRAM_FILE_CHARS (sizeof(PROGRAM_FILE) / sizeof(WCHAR) - 1)
 // Settings-style shells look up HKLM\ControlPanel\<ID name> to choose the
@@ -86,7 +88,10 @@ static LONG StartProgram(HWND controlPanel)
         }
     }
     if (!started) {
-        MessageBoxW(controlPanel, TEXT("Error in starting palvenor.exe."), ERROR_CAPTION, MB_TOPMOST);
+        WCHAR text[BOX_TEXT_CHARS], caption[BOX_CAPTION_CHARS];
+        LoadText(g_hInstance, IDS_START_ERROR, text, BOX_TEXT_CHARS);
+        LoadText(g_hInstance, IDS_ERROR_CAPTION, caption, BOX_CAPTION_CHARS);
+        MessageBoxW(controlPanel, text, caption, MB_TOPMOST);
         return 1;
     }
     return 0;

@@ -21,23 +21,23 @@ BOOL ApplySelection(HWND dialog)
     if (g_pStoreList != NULL)
         deviceName = SelectedName(dialog, IDC_STORAGE_LIST, g_pStoreList->deviceNames, g_pStoreList->count);
     if (deviceName == NULL) {
-        ShowErrorBox(TEXT("Error, selected storage type not found."));
+        ShowErrorBox(IDS_NO_STORE_SELECTED);
         return FALSE;
     }
     const WCHAR* driverName = NULL;
     if (g_pFunctionList != NULL)
         driverName = SelectedName(dialog, IDC_FUNCTION_LIST, g_pFunctionList->names, g_pFunctionList->count);
     if (driverName == NULL) {
-        ShowErrorBox(TEXT("Error, selected function type not found."));
+        ShowErrorBox(IDS_NO_FUNCTION_SELECTED);
         return FALSE;
     }
 
     if (!WriteRegistryText(MASS_STORAGE_KEY, DEVICE_NAME_VALUE, deviceName)) {
-        ShowErrorBox(TEXT("Error, Writing selected storage type to registry."));
+        ShowErrorBox(IDS_STORE_NOT_WRITTEN);
         return FALSE;
     }
     if (!WriteRegistryText(FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, driverName)) {
-        ShowErrorBox(TEXT("Error, Writing selected function type to registry."));
+        ShowErrorBox(IDS_FUNCTION_NOT_WRITTEN);
         return FALSE;
     }
     // The bus driver reads both values when it switches: make them durable first.
@@ -49,7 +49,7 @@ BOOL ApplySelection(HWND dialog)
     // driverName is a whole slot of g_pFunctionList, which the dialog keeps
     // alive across the remove-cable warning.
     if (!ChangeCurrentFunction(driverName)) {
-        ShowErrorBox(TEXT("Error, Changing the current USB Function."));
+        ShowErrorBox(IDS_NOT_CHANGED);
         return FALSE;
     }
     return TRUE;

@@ -1,5 +1,8 @@
 #include "selection/function_bus.h"
 
+#include "resources/resource.h"
+#include "selection/selection.h"
+
 static BOOL ParseGuid(LPCWSTR text, GUID* guid)
 {
     // Each field is scanned into a full unsigned int and then narrowed, so
@@ -51,7 +54,7 @@ HANDLE OpenFunctionBus(void)
 
 BOOL ChangeCurrentFunction(const WCHAR nameSlot[CLIENT_NAME_CHARS])
 {
-    MessageBoxW(NULL, REMOVE_CABLE_TEXT, REMOVE_CABLE_CAPTION, MB_TOPMOST);
+    ShowBox(IDS_REMOVE_CABLE, IDS_WARNING_CAPTION);
 
     HANDLE bus = OpenFunctionBus();
     if (bus == INVALID_HANDLE_VALUE)

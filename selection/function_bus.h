@@ -7,9 +7,6 @@
 #define FUNCTION_BUS_GUID_TEXT TEXT("E2BDC372-598F-4619-BC50-54B3F7848D35")
 #define IOCTL_FUNCTION_BUS_CHANGE_CLIENT CTL_CODE(FILE_DEVICE_UNKNOWN, 4, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
-#define REMOVE_CABLE_TEXT TEXT("Driver Issue...\r\n\n    Remove USB cable now!.")
-#define REMOVE_CABLE_CAPTION TEXT("USB Palvenor")
-
 // The USB function bus driver, found by its interface GUID; or INVALID_HANDLE_VALUE.
 HANDLE OpenFunctionBus(void);
 

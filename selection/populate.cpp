@@ -1,12 +1,25 @@
 #include "selection/selection.h"
 
 #include "app/choice_dialog.h"
+#include "app/load_text.h"
 #include "resources/resource.h"
 #include "settings/registry_settings.h"
 
-void ShowErrorBox(LPCWSTR text)
+#define BOX_TEXT_CHARS 160
+#define BOX_CAPTION_CHARS 40
+#define SLOT_TEXT_CHARS 40
+
+void ShowBox(UINT textId, UINT captionId)
 {
-    MessageBoxW(NULL, text, TEXT("Palvenor Error"), MB_TOPMOST);
+    WCHAR text[BOX_TEXT_CHARS], caption[BOX_CAPTION_CHARS];
+    LoadText(g_hInstance, textId, text, BOX_TEXT_CHARS);
+    LoadText(g_hInstance, captionId, caption, BOX_CAPTION_CHARS);
+    MessageBoxW(NULL, text, caption, MB_TOPMOST);
+}
+
+void ShowErrorBox(UINT textId)
+{
+    ShowBox(textId, IDS_ERROR_CAPTION);
 }
 
 // One entry per slot, appended, so that list-box index and slot index agree.
@@ -17,9 +30,11 @@ void ShowErrorBox(LPCWSTR text)
 static BOOL FillListBox(HWND box, WCHAR* const* names, DWORD count)
 {
     BOOL filled = TRUE;
+    WCHAR emptySlot[SLOT_TEXT_CHARS];
+    LoadText(g_hInstance, IDS_UNAVAILABLE, emptySlot, SLOT_TEXT_CHARS);
     SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     for (DWORD i = 0; i < count && filled; i++) {
-        LPCWSTR text = names[i] != NULL ? names[i] : EMPTY_SLOT_TEXT;
+        LPCWSTR text = names[i] != NULL ? names[i] : emptySlot;
         filled = SendMessageW(box, LB_INSERTSTRING, (WPARAM)-1, (LPARAM)text) >= 0;
     }
     if (!filled)
@@ -55,7 +70,7 @@ BOOL PopulateLists(HWND dialog)
     }
     g_pStoreList = BuildStoreList();
     if (g_pStoreList == NULL) {
-        ShowErrorBox(TEXT("Error in finding storage types."));
+        ShowErrorBox(IDS_NO_STORES);
         return FALSE;
     }
 
@@ -65,16 +80,16 @@ BOOL PopulateLists(HWND dialog)
     }
     g_pFunctionList = BuildFunctionList();
     if (g_pFunctionList == NULL) {
-        ShowErrorBox(TEXT("Error in finding USB Function Types."));
+        ShowErrorBox(IDS_NO_FUNCTIONS);
         return FALSE;
     }
 
     if (!FillListBox(storeBox, g_pStoreList->storeNames, g_pStoreList->count)) {
-        ShowErrorBox(TEXT("Error in listing storage types."));
+        ShowErrorBox(IDS_STORES_NOT_LISTED);
         return FALSE;
     }
     if (!FillListBox(functionBox, g_pFunctionList->names, g_pFunctionList->count)) {
-        ShowErrorBox(TEXT("Error in listing USB Function Types."));
+        ShowErrorBox(IDS_FUNCTIONS_NOT_LISTED);
         return FALSE;
     }
     // A device name names one store exactly; client drivers are registry key

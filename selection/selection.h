@@ -12,10 +12,10 @@ BOOL PopulateLists(HWND dialog);
 // switches the bus driver. Zero after an error box.
 BOOL ApplySelection(HWND dialog);
 
-// What a list box shows for a slot that holds no name.
-#define EMPTY_SLOT_TEXT TEXT("(unavailable)")
-
-// An error box has no owner and one OK button.
-void ShowErrorBox(LPCWSTR text);
+// A box with no owner, one OK button and the two texts of these numbers
+// (LoadText).
+void ShowBox(UINT textId, UINT captionId);
+// An error box, captioned "Palvenor Error".
+void ShowErrorBox(UINT textId);
 
 #endif

@@ -173,3 +173,29 @@ TEST_F(ApplyTest, StoresOfOneNameWriteTheChosenDeviceName)
     EXPECT_TRUE(ApplySelection(dialog));
     EXPECT_EQ(HostText(u"DSK3:"), DeviceName());
 }
+
+// A box whose text or caption cannot be loaded still shows, with the text's
+// number in its place.
+TEST_F(ApplyTest, ABoxWhoseTextsCannotBeLoadedShowsTheirNumbers)
+{
+    struct {
+        const char* what;
+        int store, failingLoad;
+        HostText text, caption;
+    } rows[] = {
+        {"the warning's text", 0, 1, u"Palvenor Error 07", u"USB Palvenor"},
+        {"the warning's caption", 0, 2, REMOVE_CABLE_TEXT, u"Palvenor Error 06"},
+        {"an error's text", -1, 1, u"Palvenor Error 12", u"Palvenor Error"},
+        {"an error's caption", -1, 2, u"Error, selected storage type not found.", u"Palvenor Error 04"},
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Choose(row.store, 2);
+        size_t before = HostMessageBoxes().size();
+        HostFailCall(HOST_LOAD_STRING, row.failingLoad);
+        EXPECT_EQ(row.store >= 0, ApplySelection(dialog) != FALSE);
+        ASSERT_EQ(before + 1, HostMessageBoxes().size());
+        EXPECT_EQ(row.text, HostMessageBoxes().back().text);
+        EXPECT_EQ(row.caption, HostMessageBoxes().back().caption);
+    }
+}

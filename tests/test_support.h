@@ -10,6 +10,10 @@
 #include "resources/resource.h"
 #include "settings/registry_settings.h"
 
+// The English texts a person meets, as the string table holds them.
+#define REMOVE_CABLE_TEXT u"Driver Issue...\r\n\n    Remove USB cable now!."
+#define EMPTY_SLOT_TEXT u"(unavailable)"
+
 // Every test starts on an empty machine and must leave nothing behind.
 class HostTest : public testing::Test {
 protected:

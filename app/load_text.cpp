@@ -1,0 +1,13 @@
+#include "app/load_text.h"
+
+void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars)
+{
+    if (LoadStringW(module, id, text, chars) > 0)
+        return;
+    static const WCHAR FALLBACK[] = TEXT("Palvenor Error 00");
+    const int length = sizeof(FALLBACK) / sizeof(WCHAR) - 1;
+    for (int i = 0; i <= length; i++)
+        text[i] = FALLBACK[i];
+    text[length - 2] = (WCHAR)('0' + id / 10 % 10);
+    text[length - 1] = (WCHAR)('0' + id % 10);
+}

@@ -1,0 +1,13 @@
+#ifndef PALVENOR_LOAD_TEXT_H
+#define PALVENOR_LOAD_TEXT_H
+
+#include "platform.h"
+
+// A text of the module's string table, in the user's language where the
+// device has it (the platform looks in the language's resource file first,
+// then in the module). One that cannot be loaded at all reads "Palvenor
+// Error" and its number, two digits, so that no box or entry is ever empty.
+// chars is at least 18.
+void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars);
+
+#endif
