@@ -41,8 +41,12 @@ std::string Narrow(const Text& text)
             narrow += "\\r";
         else if (unit == L'\n')
             narrow += "\\n";
+        else if (unit < 0x80)
+            narrow += (char)unit;
+        else if (unit < 0x800)
+            narrow += std::string{(char)(0xC0 | unit >> 6), (char)(0x80 | (unit & 0x3F))};
         else
-            narrow += unit < 0x80 ? (char)unit : '?';
+            narrow += std::string{(char)(0xE0 | unit >> 12), (char)(0x80 | (unit >> 6 & 0x3F)), (char)(0x80 | (unit & 0x3F))};
     }
     return narrow;
 }
@@ -175,13 +179,13 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
     wchar_t className[64], caption[128];
     if ((search->processId == 0 || processId == search->processId) && GetClassNameW(window, className, 64) &&
         lstrcmpW(className, DIALOG_CLASS) == 0 && GetWindowTextW(window, caption, 128) >= 0 &&
-        lstrcmpW(caption, search->caption) == 0)
+        (search->caption == NULL || lstrcmpW(caption, search->caption) == 0))
         search->found.push_back(window);
     return TRUE;
 }
 
 // palvenor's top-level dialogs (the choice dialog, message boxes) with this
-// caption; an app with no process id stands for every process.
+// caption (NULL: any); an app with no process id stands for every process.
 std::vector<HWND> FindWindows(const Palvenor& app, const wchar_t* caption)
 {
     WindowSearch search = {app.process.dwProcessId, caption, {}};
@@ -234,9 +238,17 @@ HWND WaitForWindow(const Palvenor& app, const wchar_t* caption, bool mustBeVisib
     return found;
 }
 
+// The choice dialog, in whatever language: the dialog with the function list.
 bool WaitForDialog(Palvenor* app)
 {
-    app->dialog = WaitForWindow(*app, TITLE, true);
+    app->dialog = NULL;
+    WaitUntil([&] {
+        for (HWND window : FindWindows(*app, NULL)) {
+            if (IsWindowVisible(window) && GetDlgItem(window, IDC_FUNCTION_LIST) != NULL)
+                app->dialog = window;
+        }
+        return app->dialog != NULL || Ended(*app);
+    });
     CHECK(app->dialog != NULL, "the dialog did not show");
     return app->dialog != NULL;
 }

@@ -80,8 +80,8 @@ int Walkthrough(const Text& shots)
     ListState functions = ReadList(app.dialog, IDC_FUNCTION_LIST);
     ListState stores = ReadList(app.dialog, IDC_STORAGE_LIST);
     printf("\nThe dialog shows ([x] = preselected from the registry):\n");
-    PrintList("USB Functions", functions);
-    PrintList("Mass Storage to Expose:", stores);
+    PrintList(Narrow(WindowText(GetDlgItem(app.dialog, 0xFFFF))).c_str(), functions);
+    PrintList(Narrow(WindowText(GetDlgItem(app.dialog, IDC_STORAGE_LABEL))).c_str(), stores);
 
     int store = stores.entries.empty() ? LB_ERR : (stores.selected + 1) % (int)stores.entries.size();
     int function = functions.entries.empty() ? LB_ERR : (functions.selected + 1) % (int)functions.entries.size();
@@ -98,9 +98,9 @@ int Walkthrough(const Text& shots)
         Paint(app.dialog);
         Paint(box);
         SaveScreenshot(shots + L"\\warning.bmp");
-        printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(),
-               Narrow(WindowText(GetDlgItem(box, 0xFFFF))).c_str());
-        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+        Text warning = WindowText(GetDlgItem(box, 0xFFFF));
+        printf("\nA box captioned \"%s\" says: \"%s\"\n\n", Narrow(WARNING_CAPTION).c_str(), Narrow(warning).c_str());
+        AnswerBox(app, WARNING_CAPTION, warning);
     }
     ExpectExit(&app);
     PrintSettings("After");
