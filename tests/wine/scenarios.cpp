@@ -957,6 +957,8 @@ static void BuiltResources(void)
 void AppletProtocol(void);      // applet.cpp
 void DesktopControlPanel(void); // applet.cpp
 void FitWhileABoxWaits(void);   // screen.cpp
+void Languages(void);           // languages.cpp
+void LanguageFallbacks(void);   // languages.cpp
 
 static const struct {
     const char* name;
@@ -980,6 +982,8 @@ static const struct {
     {"applet-protocol", AppletProtocol},
     {"desktop-control-panel", DesktopControlPanel},
     {"fit-while-a-box-waits", FitWhileABoxWaits},
+    {"languages", Languages},
+    {"language-fallbacks", LanguageFallbacks},
 };
 
 int ListScenarios(void)

@@ -1,0 +1,169 @@
+// palvenor.exe and palvenor.cpl in the user's language, as CE's MUI gives
+// it: the texts of each language's MUI files, and English wherever a file,
+// or a text in it, is missing, unreadable or turned off.
+#include "support.h"
+
+#include <cpl.h>
+
+// The user's language (0: none chosen) and whether MUI is on.
+static void SetLanguage(DWORD language, DWORD enabled)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"MUI", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
+        if (language != 0)
+            SetDword(key, L"CurLang", language);
+        else
+            RegDeleteValueW(key, L"CurLang");
+        RegCloseKey(key);
+    }
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"MUI", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
+        SetDword(key, L"Enable", enabled);
+        RegCloseKey(key);
+    }
+}
+
+static Text WindowsFile(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return Text(folder) + L"\\" + name;
+}
+
+struct Texts {
+    const wchar_t *caption, *functions, *stores, *ok, *cancel, *refresh;
+    const wchar_t *errorCaption, *noStore, *warning;
+};
+
+// What a person meets on one start: the dialog, and the box OK gives with no store chosen.
+static void ExpectDialogAndError(const Texts& t, const char* what)
+{
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        struct {
+            int id;
+            const wchar_t* text;
+        } controls[] = {{0xFFFF, t.functions}, {IDC_STORAGE_LABEL, t.stores}, {IDOK, t.ok}, {IDCANCEL, t.cancel},
+                        {IDC_REFRESH, t.refresh}};
+        CHECK(WindowText(app.dialog) == t.caption, "%s: the dialog is captioned \"%s\"", what,
+              Narrow(WindowText(app.dialog)).c_str());
+        for (auto& c : controls)
+            CHECK(WindowText(GetDlgItem(app.dialog, c.id)) == c.text, "%s: control %d says \"%s\", expected \"%s\"",
+                  what, c.id, Narrow(WindowText(GetDlgItem(app.dialog, c.id))).c_str(), Narrow(c.text).c_str());
+        Choose(app.dialog, IDC_STORAGE_LIST, -1);
+        Press(app.dialog, IDOK);
+        AnswerBox(app, t.errorCaption, t.noStore);
+    }
+    ExpectExit(&app);
+}
+
+static const Texts ENGLISH = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
+                              ERROR_CAPTION, L"Error, selected storage type not found.", WARNING_TEXT};
+
+static const struct {
+    DWORD language;
+    Texts texts;
+    const wchar_t *appletName, *appletInfo;
+} LANGUAGES[] = {
+    {0x0407,
+     {L"USB-Funktion Palvenor", L"USB-Funktionen", L"Speicher freigeben:", L"OK", L"Abbrechen", L"Neu laden",
+      L"Palvenor-Fehler", L"Fehler: Kein Speicher ausgewählt.", L"Treiberwechsel...\r\n\n    USB-Kabel jetzt abziehen!"},
+     L"USB-Funktion Palvenor", L"Wählen Sie die USB-Funktion, die einem Host angeboten wird."},
+    {0x040C,
+     {L"Fonction USB Palvenor", L"Fonctions USB", L"Stockage à partager :", L"OK", L"Annuler", L"Actualiser",
+      L"Erreur Palvenor", L"Erreur : aucun stockage sélectionné.",
+      L"Changement de pilote...\r\n\n    Débranchez le câble USB !"},
+     L"Fonction USB Palvenor", L"Choisissez la fonction USB présentée à un hôte."},
+    {0x0C0A,
+     {L"Función USB Palvenor", L"Funciones USB", L"Unidad a compartir:", L"Aceptar", L"Cancelar", L"Actualizar",
+      L"Error de Palvenor", L"Error: no hay ninguna unidad elegida.",
+      L"Cambio de controlador...\r\n\n    ¡Desconecte ahora el cable USB!"},
+     L"Función USB Palvenor", L"Elija la función USB que se ofrece a un host."},
+};
+
+// Each language: the dialog, an error box, the remove-cable warning, a
+// second start that finds the running dialog by its translated title, and
+// the applet's name and description as Control Panel asks for them.
+void Languages(void)
+{
+    for (auto& l : LANGUAGES) {
+        char what[16];
+        snprintf(what, sizeof(what), "%04lX", l.language);
+        ImportDevice({L"devices\\default.reg"});
+        SetLanguage(l.language, 1);
+        ExpectDialogAndError(l.texts, what);
+
+        Palvenor app = Start();
+        if (WaitForDialog(&app)) {
+            HWND front = ShowFrontWindow();
+            Palvenor second = Start();
+            CHECK(WaitForSingleObject(second.process.hProcess, WAIT_MS) == WAIT_OBJECT_0, "%s: a second start did not end",
+                  what);
+            ExpectExit(&second);
+            CHECK(WaitForForeground(app.dialog), "%s: a second start did not bring the dialog forward", what);
+            DestroyWindow(front);
+            Choose(app.dialog, IDC_STORAGE_LIST, 1);
+            Choose(app.dialog, IDC_FUNCTION_LIST, 0);
+            Press(app.dialog, IDOK);
+            AnswerBox(app, WARNING_CAPTION, l.texts.warning);
+        }
+        ExpectExit(&app);
+        ExpectWritten(L"DSK3:", L"Mass_Storage_Class");
+
+        HMODULE applet = LoadLibraryW(WindowsFile(L"palvenor.cpl").c_str());
+        APPLET_PROC call = applet ? (APPLET_PROC)(void*)GetProcAddress(applet, "CPlApplet") : NULL;
+        NEWCPLINFOW info = {};
+        CHECK(call != NULL && call(NULL, CPL_NEWINQUIRE, 0, (LPARAM)&info) == 0 && Text(info.szName) == l.appletName &&
+                  Text(info.szInfo) == l.appletInfo,
+              "%s: the applet is \"%s\": \"%s\"", what, Narrow(info.szName).c_str(), Narrow(info.szInfo).c_str());
+        if (info.hIcon != NULL)
+            DestroyIcon(info.hIcon);
+        FreeLibrary(applet);
+    }
+    SetLanguage(0, 1);
+}
+
+// English wherever the language's file, or a text in it, cannot be had.
+void LanguageFallbacks(void)
+{
+    // The copies in C:\windows, CE's layout, so that the build's are never touched.
+    Text built = g_palvenor;
+    g_palvenor = WindowsFile(L"palvenor.exe");
+    Text mui = WindowsFile(L"palvenor.exe.0407.mui"), kept = mui + L".kept";
+    const Texts lacking = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
+                           L"Palvenor-Fehler", L"Error, selected storage type not found.", WARNING_TEXT};
+    const struct {
+        const char* what;
+        DWORD language, enabled;
+        const wchar_t* replacement; // what stands in palvenor.exe's German file; NULL: the file itself
+        const Texts* texts;
+    } rows[] = {
+        {"a language with no MUI file (Italian)", 0x0410, 1, NULL, &ENGLISH},
+        {"MUI turned off", 0x0407, 0, NULL, &ENGLISH},
+        {"a MUI file that is no PE file", 0x0407, 1, L"text", &ENGLISH},
+        // The applet's German file has strings 1, 2, 4 and 5 alone: the
+        // error's caption is German, its text and the dialog English.
+        {"a MUI file lacking the dialog and most strings", 0x0407, 1, L"palvenor.cpl.0407.mui", &lacking},
+    };
+    for (auto& r : rows) {
+        ImportDevice({L"devices\\default.reg"});
+        SetLanguage(r.language, r.enabled);
+        if (r.replacement != NULL) {
+            bool replaced = CopyFileW(mui.c_str(), kept.c_str(), FALSE);
+            if (lstrcmpW(r.replacement, L"text") == 0) {
+                HANDLE file = CreateFileW(mui.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+                DWORD written = 0;
+                replaced = replaced && WriteFile(file, "not a module\r\n", 14, &written, NULL) && written == 14;
+                CloseHandle(file);
+            } else {
+                replaced = replaced && CopyFileW(WindowsFile(r.replacement).c_str(), mui.c_str(), FALSE);
+            }
+            CHECK(replaced, "%s: the German MUI file could not be replaced (error %lu)", r.what, GetLastError());
+        }
+        ExpectDialogAndError(*r.texts, r.what);
+        if (r.replacement != NULL)
+            CHECK(CopyFileW(kept.c_str(), mui.c_str(), FALSE) && DeleteFileW(kept.c_str()),
+                  "%s: the German MUI file could not be put back", r.what);
+    }
+    SetLanguage(0, 1);
+    g_palvenor = built;
+}
