@@ -39,8 +39,9 @@ static Applet LoadApplet(const Text& path)
 static std::vector<HWND> PalvenorDialogs(void)
 {
     std::vector<HWND> visible;
-    for (HWND window : FindWindows(Palvenor(), TITLE)) {
-        if (IsWindowVisible(window))
+    // palvenor's dialog in whatever language: the dialog with the function list.
+    for (HWND window : FindWindows(Palvenor(), NULL)) {
+        if (IsWindowVisible(window) && GetDlgItem(window, IDC_FUNCTION_LIST) != NULL)
             visible.push_back(window);
     }
     return visible;
