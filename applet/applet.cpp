@@ -38,11 +38,14 @@ static BOOL LoadFitted(UINT id, WCHAR* field, int fieldChars)
     return TRUE;
 }
 
+// The name and description depend on the user's language, which a host
+// loading them by number would not see: CPL_DYNAMIC_RES asks it to take
+// them from CPL_NEWINQUIRE.
 static LONG Inquire(CPLINFO* info)
 {
     info->idIcon = IDI_APPLICATION_ICON;
-    info->idName = IDS_APPLET_NAME;
-    info->idInfo = IDS_APPLET_INFO;
+    info->idName = CPL_DYNAMIC_RES;
+    info->idInfo = CPL_DYNAMIC_RES;
     info->lData = 0;
     return 0;
 }

@@ -207,7 +207,9 @@ static void DriveInOrder(const wchar_t* order, const std::vector<UINT>& messages
             CPLINFO info;
             memset(&info, 0xdd, sizeof(info));
             LONG result = CallQuietly(applet, message, 0, (LPARAM)&info, order);
-            CHECK(result == 0 && info.idIcon == 102 && info.idName == 1 && info.idInfo == 2 && info.lData == 0,
+            // The texts depend on the language: the host is sent to CPL_NEWINQUIRE for them.
+            CHECK(result == 0 && info.idIcon == 102 && info.idName == CPL_DYNAMIC_RES &&
+                      info.idInfo == CPL_DYNAMIC_RES && info.lData == 0,
                   "%ls: CPL_INQUIRE returned %ld, icon %d, name %d, info %d, lData %ld", order, (long)result,
                   info.idIcon, info.idName, info.idInfo, (long)info.lData);
         } else if (message == CPL_NEWINQUIRE) {
@@ -391,6 +393,17 @@ static void EndProcess(PROCESS_INFORMATION* process, const char* what)
     CloseHandle(process->hProcess);
 }
 
+// The applet's name as it gives it, in the user's language.
+Text AppletName(void)
+{
+    Applet applet = LoadApplet(AppletPath());
+    NEWCPLINFOW info = {};
+    if (applet.call != NULL && applet.call(NULL, CPL_NEWINQUIRE, 0, (LPARAM)&info) == 0 && info.hIcon != NULL)
+        DestroyIcon(info.hIcon);
+    FreeLibrary(applet.module);
+    return info.szName;
+}
+
 bool OpenControlPanel(ControlPanel* panel)
 {
     if (!Launch(NULL, L"control.exe", &panel->process)) {
@@ -400,9 +413,9 @@ bool OpenControlPanel(ControlPanel* panel)
     WaitUntil([&] {
         panel->list = NULL;
         EnumWindows(FindPanelList, (LPARAM)panel);
-        return panel->list != NULL && (panel->item = FindItem(*panel, TITLE)) >= 0;
+        return panel->list != NULL && (panel->item = FindItem(*panel, AppletName())) >= 0;
     });
-    CHECK(panel->item >= 0, "the Control Panel does not list \"%s\"", Narrow(TITLE).c_str());
+    CHECK(panel->item >= 0, "the Control Panel does not list \"%s\"", Narrow(AppletName()).c_str());
     return panel->item >= 0;
 }
 

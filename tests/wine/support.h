@@ -153,6 +153,7 @@ struct ControlPanel {
     HWND list = NULL;
     int item = -1;
 };
+Text AppletName(void);
 bool OpenControlPanel(ControlPanel* panel);
 void ClickApplet(const ControlPanel& panel, bool twice);
 Palvenor OpenAppletFromPanel(const ControlPanel& panel);

@@ -119,7 +119,7 @@ int ControlPanelWalkthrough(const Text& shots)
         SaveScreenshot(shots + L"\\control-panel.bmp");
         printf("The Control Panel lists \"%s\"; selected, it shows its description. Opening it, as a double click "
                "does.\n",
-               Narrow(TITLE).c_str());
+               Narrow(AppletName()).c_str());
         Palvenor app = OpenAppletFromPanel(panel);
         if (app.dialog != NULL) {
             Paint(app.dialog);
