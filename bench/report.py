@@ -1,7 +1,9 @@
 """Prints the benchmark table from the measurements of bench/run and checks
-the budgets. Arguments: palvenor.exe, palvenor.cpl, the minimal dialog built
+the budgets (and the MUI files beside palvenor.exe). Arguments: palvenor.exe,
+palvenor.cpl, the minimal dialog built
 as a CE program, the minimal dialog built as a desktop program, results
 folder."""
+import glob
 import json
 import os
 import statistics
@@ -47,6 +49,11 @@ applet_imports, applet_exports = listed("imports-palvenor.cpl"), listed("exports
 rows.append(("palvenor.cpl imports, exports", f"{applet_imports}; {applet_exports}",
              budget("palvenor.cpl imports COREDLL.dll alone and exports CPlApplet alone",
                     applet_imports == "COREDLL.dll" and applet_exports == "CPlApplet") + ", COREDLL.dll; CPlApplet"))
+
+for module in ("palvenor.exe", "palvenor.cpl"):
+    files = sorted(glob.glob(os.path.join(os.path.dirname(palvenor), module + ".*.mui")))
+    sizes = ", ".join(f"{os.path.basename(f).split('.')[2]} {os.path.getsize(f):,}" for f in files)
+    rows.append((f"{module}'s MUI files (resources only), bytes", sizes or "none", ""))
 
 timings = {}
 with open(os.path.join(results, "wine.txt")) as wine:

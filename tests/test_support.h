@@ -14,10 +14,15 @@
 #define REMOVE_CABLE_TEXT u"Driver Issue...\r\n\n    Remove USB cable now!."
 #define EMPTY_SLOT_TEXT u"(unavailable)"
 
-// Every test starts on an empty machine and must leave nothing behind.
+// Every test starts on an empty machine, with the module's instance as
+// WinMain keeps it, and must leave nothing behind.
 class HostTest : public testing::Test {
 protected:
-    void SetUp() override { HostReset(); }
+    void SetUp() override
+    {
+        HostReset();
+        g_hInstance = HostModuleInstance();
+    }
     void TearDown() override
     {
         if (IsWindow(dialog))
