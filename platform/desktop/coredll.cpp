@@ -478,3 +478,16 @@ extern "C" int WINAPI CeLoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, in
     int length = mui != NULL ? LoadStringW(mui, id, buffer, chars) : 0;
     return length > 0 ? length : LoadStringW(module, id, buffer, chars);
 }
+
+// The MUI files go when this library does (with the applet that loaded it,
+// in a Control Panel), as CE's go with their modules. At process exit the
+// system unmaps them anyway.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID processEnds)
+{
+    (void)instance;
+    for (int i = 0; reason == DLL_PROCESS_DETACH && processEnds == NULL && i < MAX_MUI_MODULES; i++) {
+        if (g_mui[i].mui != NULL)
+            FreeLibrary(g_mui[i].mui);
+    }
+    return TRUE;
+}
