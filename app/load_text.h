@@ -10,4 +10,8 @@
 // chars is at least 18.
 void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars);
 
+// A box with one OK button, on top, with the module's texts of these
+// numbers; owned by owner, which takes no input while it is up, or by none.
+void ShowTextBox(HINSTANCE module, HWND owner, UINT textId, UINT captionId);
+
 #endif

@@ -14,8 +14,6 @@
 typedef char NEWCPLINFO_IS_468_BYTES[sizeof(NEWCPLINFO) == 468 ? 1 : -1];
 
 #define APPLET_COUNT 1
-#define BOX_TEXT_CHARS 160
-#define BOX_CAPTION_CHARS 40
 #define PROGRAM_FILE TEXT("palvenor.exe")
 #define PROGRAM_FILE_CHARS (sizeof(PROGRAM_FILE) / sizeof(WCHAR) - 1)
 // Settings-style shells look up HKLM\ControlPanel\<ID name> to choose the
@@ -91,10 +89,7 @@ static LONG StartProgram(HWND controlPanel)
         }
     }
     if (!started) {
-        WCHAR text[BOX_TEXT_CHARS], caption[BOX_CAPTION_CHARS];
-        LoadText(g_hInstance, IDS_START_ERROR, text, BOX_TEXT_CHARS);
-        LoadText(g_hInstance, IDS_ERROR_CAPTION, caption, BOX_CAPTION_CHARS);
-        MessageBoxW(controlPanel, text, caption, MB_TOPMOST);
+        ShowTextBox(g_hInstance, controlPanel, IDS_START_ERROR, IDS_ERROR_CAPTION);
         return 1;
     }
     return 0;

@@ -1,7 +1,8 @@
 #include "selection/function_bus.h"
 
+#include "app/choice_dialog.h"
+#include "app/load_text.h"
 #include "resources/resource.h"
-#include "selection/selection.h"
 
 static BOOL ParseGuid(LPCWSTR text, GUID* guid)
 {
@@ -54,7 +55,7 @@ HANDLE OpenFunctionBus(void)
 
 BOOL ChangeCurrentFunction(const WCHAR nameSlot[CLIENT_NAME_CHARS])
 {
-    ShowBox(IDS_REMOVE_CABLE, IDS_WARNING_CAPTION);
+    ShowTextBox(g_hInstance, NULL, IDS_REMOVE_CABLE, IDS_WARNING_CAPTION);
 
     HANDLE bus = OpenFunctionBus();
     if (bus == INVALID_HANDLE_VALUE)

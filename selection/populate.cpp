@@ -5,21 +5,11 @@
 #include "resources/resource.h"
 #include "settings/registry_settings.h"
 
-#define BOX_TEXT_CHARS 160
-#define BOX_CAPTION_CHARS 40
 #define SLOT_TEXT_CHARS 40
-
-void ShowBox(UINT textId, UINT captionId)
-{
-    WCHAR text[BOX_TEXT_CHARS], caption[BOX_CAPTION_CHARS];
-    LoadText(g_hInstance, textId, text, BOX_TEXT_CHARS);
-    LoadText(g_hInstance, captionId, caption, BOX_CAPTION_CHARS);
-    MessageBoxW(NULL, text, caption, MB_TOPMOST);
-}
 
 void ShowErrorBox(UINT textId)
 {
-    ShowBox(textId, IDS_ERROR_CAPTION);
+    ShowTextBox(g_hInstance, NULL, textId, IDS_ERROR_CAPTION);
 }
 
 // One entry per slot, appended, so that list-box index and slot index agree.

@@ -12,10 +12,8 @@ BOOL PopulateLists(HWND dialog);
 // switches the bus driver. Zero after an error box.
 BOOL ApplySelection(HWND dialog);
 
-// A box with no owner, one OK button and the two texts of these numbers
-// (LoadText).
-void ShowBox(UINT textId, UINT captionId);
-// An error box, captioned "Palvenor Error".
+// An error box: no owner, one OK button, captioned "Palvenor Error", with
+// the text of this number.
 void ShowErrorBox(UINT textId);
 
 #endif
