@@ -43,9 +43,11 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         return TRUE;
     case WM_SETTINGCHANGE:
-        // CE moves and sizes only full-screen windows when the screen turns
-        // or the input panel opens. Fitting reads no list and writes nothing,
-        // so it may run while an operation waits on a box.
+        // CE moves and sizes only full-screen windows when the screen turns,
+        // and the input panel changes no window: both come as a setting
+        // change (SPI_SETSIPINFO for the panel). Fitting does nothing unless
+        // what the user can see has changed; it reads no list and writes
+        // nothing, so it may run while an operation waits on a box.
         FitDialogToWorkArea(dialog);
         return FALSE;
     case WM_CLOSE:

@@ -1,5 +1,8 @@
 #include "app/dialog_layout.h"
 
+// Buttons closed up keep this much between them.
+#define LEAST_BUTTON_GAP 3
+
 // The value, but at most most and at least 0.
 static int Clamp(int value, int most)
 {
@@ -26,7 +29,25 @@ static int LowestButton(const RECT* controls)
     return Larger(controls[LAYOUT_OK].bottom, Larger(controls[LAYOUT_CANCEL].bottom, controls[LAYOUT_REFRESH].bottom));
 }
 
-void FitLayout(const DialogLayout* fromTemplate, const RECT* workArea, int minListHeight, DialogLayout* fitted)
+// CE docks the panel along the bottom, above the taskbar.
+void UncoveredArea(const RECT* workArea, DWORD panelFlags, const RECT* panel, RECT* uncovered)
+{
+    *uncovered = *workArea;
+    if ((panelFlags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED) && panel->top < workArea->bottom)
+        uncovered->bottom = Larger(panel->top, workArea->top);
+}
+
+// A list gives up as much of what is still to be given up as it can above
+// its least height.
+static void Shorten(int* listHeight, int leastHeight, int* over)
+{
+    int given = Clamp(*over, *listHeight - leastHeight);
+    *listHeight -= given;
+    *over -= given;
+}
+
+void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int entryHeight, int listBorder,
+               DialogLayout* fitted)
 {
     *fitted = *fromTemplate;
     const RECT* from = fromTemplate->controls;
@@ -36,12 +57,17 @@ void FitLayout(const DialogLayout* fromTemplate, const RECT* workArea, int minLi
 
     // The lists lose width down to the labels' right edge, so that no label is cut.
     int labelsRight = Larger(from[LAYOUT_FUNCTION_LABEL].right, from[LAYOUT_STORAGE_LABEL].right);
-    int narrower = Clamp(width - (workArea->right - workArea->left), from[LAYOUT_FUNCTION_LIST].right - labelsRight);
-    // They lose height down to two entries, the upper one first.
-    int functionSpare = Larger(from[LAYOUT_FUNCTION_LIST].bottom - from[LAYOUT_FUNCTION_LIST].top - minListHeight, 0);
-    int storageSpare = Larger(from[LAYOUT_STORAGE_LIST].bottom - from[LAYOUT_STORAGE_LIST].top - minListHeight, 0);
-    int shorter = Clamp(height - (workArea->bottom - workArea->top), functionSpare + storageSpare);
-    int functionShorter = Clamp(shorter, functionSpare);
+    int narrower = Clamp(width - (area->right - area->left), from[LAYOUT_FUNCTION_LIST].right - labelsRight);
+    // They lose height down to two entries, the upper one first, then to one.
+    int functionHeight = from[LAYOUT_FUNCTION_LIST].bottom - from[LAYOUT_FUNCTION_LIST].top;
+    int storageHeight = from[LAYOUT_STORAGE_LIST].bottom - from[LAYOUT_STORAGE_LIST].top;
+    int over = height - (area->bottom - area->top);
+    for (int entries = 2; entries >= 1; entries--) {
+        Shorten(&functionHeight, entries * entryHeight + listBorder, &over);
+        Shorten(&storageHeight, entries * entryHeight + listBorder, &over);
+    }
+    int functionShorter = from[LAYOUT_FUNCTION_LIST].bottom - from[LAYOUT_FUNCTION_LIST].top - functionHeight;
+    int shorter = functionShorter + from[LAYOUT_STORAGE_LIST].bottom - from[LAYOUT_STORAGE_LIST].top - storageHeight;
 
     to[LAYOUT_FUNCTION_LIST].right -= narrower;
     to[LAYOUT_FUNCTION_LIST].bottom -= functionShorter;
@@ -49,12 +75,18 @@ void FitLayout(const DialogLayout* fromTemplate, const RECT* workArea, int minLi
     to[LAYOUT_STORAGE_LIST].right -= narrower;
     to[LAYOUT_STORAGE_LIST].top -= functionShorter;
     to[LAYOUT_STORAGE_LIST].bottom -= shorter;
-    // The column of buttons keeps its spacing: it moves left with the lists'
-    // edge and up as far as the lower list's end, but not above the first label.
+    // The column of buttons moves left with the lists' edge and up as far as
+    // the lower list's end, but not above the first label; then it closes
+    // up, Refresh and Cancel rising towards OK.
     int up = Clamp(LowestButton(from) - to[LAYOUT_STORAGE_LIST].bottom,
                    from[LAYOUT_OK].top - from[LAYOUT_FUNCTION_LABEL].top);
     for (int button = LAYOUT_OK; button <= LAYOUT_REFRESH; button++)
         Move(&to[button], -narrower, -up);
+    int closer = LowestButton(to) - to[LAYOUT_STORAGE_LIST].bottom;
+    int upperCloser = Clamp(closer / 2, to[LAYOUT_REFRESH].top - to[LAYOUT_OK].bottom - LEAST_BUTTON_GAP);
+    int lowerCloser = Clamp(closer - upperCloser, to[LAYOUT_CANCEL].top - to[LAYOUT_REFRESH].bottom - LEAST_BUTTON_GAP);
+    Move(&to[LAYOUT_REFRESH], 0, -upperCloser);
+    Move(&to[LAYOUT_CANCEL], 0, -upperCloser - lowerCloser);
 
     // The window gives up what its content gave up below and to the right.
     int bottom = Larger(from[LAYOUT_STORAGE_LIST].bottom, LowestButton(from));
@@ -62,7 +94,12 @@ void FitLayout(const DialogLayout* fromTemplate, const RECT* workArea, int minLi
     RECT* window = &fitted->window;
     window->right -= narrower;
     window->bottom -= bottom - fittedBottom;
-    if (window->left < workArea->left || window->top < workArea->top || window->right > workArea->right ||
-        window->bottom > workArea->bottom)
-        Move(window, workArea->left - window->left, workArea->top - window->top);
+    if (window->bottom - window->top > area->bottom - area->top) {
+        RECT refresh = to[LAYOUT_REFRESH];
+        to[LAYOUT_REFRESH] = to[LAYOUT_CANCEL];
+        to[LAYOUT_CANCEL] = refresh;
+    }
+    if (window->left < area->left || window->top < area->top || window->right > area->right ||
+        window->bottom > area->bottom)
+        Move(window, area->left - window->left, area->top - window->top);
 }

@@ -24,16 +24,24 @@ struct DialogLayout {
     RECT controls[LAYOUT_CONTROLS];
 };
 
-// The template's layout fitted to the work area. Where it fits, it is kept
-// as it is. Otherwise the two lists give way, narrower down to the labels'
-// width and shorter down to minListHeight, and what lies right of or below
-// them moves with them; the buttons and labels keep their size. A window
-// not wholly inside the work area goes to its top-left.
-void FitLayout(const DialogLayout* fromTemplate, const RECT* workArea, int minListHeight, DialogLayout* fitted);
+// What the user can see of the work area: all of it, but where an input
+// panel is on and docked, the part above it.
+void UncoveredArea(const RECT* workArea, DWORD panelFlags, const RECT* panel, RECT* uncovered);
 
-// The dialog laid out again from its template's layout for the current
-// work area. The first call takes the template's layout from the dialog as
-// created.
+// The template's layout fitted to an area. Where it fits, it is kept as it
+// is. Otherwise the two lists give way, narrower down to the labels' width
+// and shorter down to two entries each, then one, and what lies right of or
+// below them moves with them; the buttons close up and the labels keep
+// their size. A list's least height is its entries and its border. Where
+// even that does not fit, Cancel takes Refresh's place, so that OK and
+// Cancel are the buttons still in view. A window not wholly inside the
+// area goes to its top-left; one inside stays where it is.
+void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int entryHeight, int listBorder,
+               DialogLayout* fitted);
+
+// The dialog laid out again from its template's layout for what the user
+// can see of the work area, when that has changed since the last fit. The
+// first call takes the template's layout from the dialog as created.
 void FitDialogToWorkArea(HWND dialog);
 
 #endif

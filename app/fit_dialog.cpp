@@ -10,11 +10,13 @@
 static const int LAYOUT_IDS[LAYOUT_CONTROLS] = {IDOK,   IDCANCEL,         IDC_REFRESH,      IDC_FUNCTION_LIST,
                                                 0xFFFF, IDC_STORAGE_LIST, IDC_STORAGE_LABEL};
 
-// Two entries of a list shown whole, within its border.
+// A list's border, above and below its entries.
 #define LIST_BORDER_PIXELS 4
 
 static DialogLayout g_templateLayout;
 static BOOL g_templateRead = FALSE;
+static RECT g_fittedArea;
+static BOOL g_fitted = FALSE;
 
 static BOOL ReadLayout(HWND dialog, DialogLayout* layout)
 {
@@ -29,24 +31,53 @@ static BOOL ReadLayout(HWND dialog, DialogLayout* layout)
     return TRUE;
 }
 
-static void Place(HWND window, const RECT* rect)
+// Moving a window to where it is would still repaint it.
+static void Place(HWND window, const RECT* now, const RECT* rect)
 {
-    MoveWindow(window, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    if (memcmp(now, rect, sizeof(RECT)) != 0)
+        MoveWindow(window, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
 }
 
-// A layout that cannot be read or a work area that cannot be had leaves the
-// dialog as it is.
+// The work area less a docked input panel. An image without the input
+// panel has no SipGetInfo: there the work area is all the user sees.
+static BOOL GetUncoveredArea(RECT* area)
+{
+    RECT workArea;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
+        return FALSE;
+    *area = workArea;
+    SIP_GET_INFO getPanelInfo = (SIP_GET_INFO)(void*)GetProcAddressW(GetModuleHandleW(TEXT("coredll.dll")), SIP_GET_INFO_NAME);
+    SIPINFO panel;
+    memset(&panel, 0, sizeof(panel));
+    panel.cbSize = sizeof(panel);
+    if (getPanelInfo != NULL && getPanelInfo(&panel))
+        UncoveredArea(&workArea, panel.fdwFlags, &panel.rcSipRect, area);
+    return TRUE;
+}
+
+// A layout that cannot be read or an area that cannot be had leaves the
+// dialog as it is; so does an area the dialog was last fitted to, whatever
+// setting changed. The dialog stays where the user put it while it lies
+// wholly inside.
 void FitDialogToWorkArea(HWND dialog)
 {
     if (!g_templateRead)
         g_templateRead = ReadLayout(dialog, &g_templateLayout);
-    RECT workArea;
-    int itemHeight = (int)SendMessageW(GetDlgItem(dialog, IDC_FUNCTION_LIST), LB_GETITEMHEIGHT, 0, 0);
-    if (!g_templateRead || itemHeight <= 0 || !SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
+    RECT area;
+    DialogLayout now;
+    int entryHeight = (int)SendMessageW(GetDlgItem(dialog, IDC_FUNCTION_LIST), LB_GETITEMHEIGHT, 0, 0);
+    if (!g_templateRead || entryHeight <= 0 || !GetUncoveredArea(&area) || !ReadLayout(dialog, &now) ||
+        (g_fitted && memcmp(&area, &g_fittedArea, sizeof(area)) == 0))
         return;
-    DialogLayout fitted;
-    FitLayout(&g_templateLayout, &workArea, 2 * itemHeight + LIST_BORDER_PIXELS, &fitted);
-    Place(dialog, &fitted.window);
+    DialogLayout from = g_templateLayout, fitted;
+    from.window.right += now.window.left - from.window.left;
+    from.window.bottom += now.window.top - from.window.top;
+    from.window.left = now.window.left;
+    from.window.top = now.window.top;
+    FitLayout(&from, &area, entryHeight, LIST_BORDER_PIXELS, &fitted);
+    Place(dialog, &now.window, &fitted.window);
     for (int i = 0; i < LAYOUT_CONTROLS; i++)
-        Place(GetDlgItem(dialog, LAYOUT_IDS[i]), &fitted.controls[i]);
+        Place(GetDlgItem(dialog, LAYOUT_IDS[i]), &now.controls[i], &fitted.controls[i]);
+    g_fittedArea = area;
+    g_fitted = TRUE;
 }

@@ -1,5 +1,6 @@
 // Windows CE services that the desktop SDK does not declare: the storage
-// manager's store enumeration and the device manager's search. A CE build
+// manager's store enumeration, the device manager's search and the input
+// panel's state. A CE build
 // takes these from the platform's own headers instead.
 #ifndef PALVENOR_CE_SERVICES_H
 #define PALVENOR_CE_SERVICES_H
@@ -71,6 +72,33 @@ typedef char DEVMGR_DEVICE_INFORMATION_IS_1584_BYTES[sizeof(DEVMGR_DEVICE_INFORM
 
 // The search is ended with CloseHandle.
 HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
+
+// The input panel (sipapi.h). rcVisibleDesktop is the work area less a
+// docked panel; rcSipRect is the panel's window.
+#define SIPF_OFF 0x00000000
+#define SIPF_ON 0x00000001
+#define SIPF_DOCKED 0x00000002
+#define SIPF_LOCKED 0x00000004
+#define SPI_SETSIPINFO 224
+
+typedef struct _SIPINFO {
+    DWORD cbSize;
+    DWORD fdwFlags;
+    RECT rcVisibleDesktop;
+    RECT rcSipRect;
+    DWORD dwImDataSize;
+    void* pvImData;
+} SIPINFO;
+
+typedef char SIPINFO_IS_CES_SIZE[sizeof(SIPINFO) == (sizeof(void*) == 4 ? 48 : 56) ? 1 : -1];
+
+// An image without the input panel has no SipGetInfo in COREDLL, and a
+// module importing it would not load: it is looked up by name instead.
+#define SIP_GET_INFO_NAME TEXT("SipGetInfo")
+typedef BOOL(WINAPI* SIP_GET_INFO)(SIPINFO* info);
+
+// CE looks up an export by a wide name.
+FARPROC WINAPI GetProcAddressW(HMODULE module, LPCWSTR name);
 }
 
 #endif

@@ -1,12 +1,27 @@
-// Where the emulated device lives in the registry (see README, "The
-// emulated device"), under HKEY_LOCAL_MACHINE.
+// Where the emulated device lives in the registry (see docs/emulated-device.md),
+// under HKEY_LOCAL_MACHINE, and how coredll.dll reads it.
 #ifndef PALVENOR_EMULATED_DEVICE_H
 #define PALVENOR_EMULATED_DEVICE_H
 
+#include <windows.h>
+
+#define EMULATOR_KEY L"Software\\Palvenor\\Emulator"
 #define EMULATOR_STORES_KEY L"Software\\Palvenor\\Emulator\\Stores"
 #define EMULATOR_BUS_KEY L"Software\\Palvenor\\Emulator\\FunctionBus"
-// Its value WorkArea (REG_BINARY: left, top, right, bottom) is the screen
-// less the taskbar and an open input panel, for every program.
-#define EMULATOR_KEY L"Software\\Palvenor\\Emulator"
+// Its DWORD TaskbarHeight: the taskbar along the bottom of the screen,
+// whatever way the screen is turned; the work area is the screen less it.
+// Its subkey InputPanel: present where the image has the input panel, with
+// DWORD Flags (SIPF_*) and the panel's window, Rect (REG_BINARY: left, top,
+// right, bottom).
+#define EMULATOR_INPUT_PANEL_KEY L"Software\\Palvenor\\Emulator\\InputPanel"
+
+// A value of the emulated device, at most capacity bytes of it; 0 when it
+// is absent or of another type.
+DWORD ReadValue(HKEY key, LPCWSTR name, DWORD type, void* data, DWORD capacity);
+// Text up to its terminator, cut to the field; a text that fills the field
+// leaves it unterminated, as the platform's fixed fields allow.
+void ReadTextField(HKEY key, LPCWSTR name, WCHAR* field, DWORD fieldChars);
+// 0 when absent or of another type.
+DWORD ReadDword(HKEY key, LPCWSTR name);
 
 #endif

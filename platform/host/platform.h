@@ -43,6 +43,7 @@ typedef BYTE* LPBYTE;
 typedef void* HANDLE;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
 typedef struct HKEY__* HKEY;
 typedef struct HRSRC__* HRSRC;
 typedef HKEY* PHKEY;
@@ -87,6 +88,7 @@ typedef struct tagINITCOMMONCONTROLSEX {
 typedef struct DLGTEMPLATE DLGTEMPLATE; // opaque: the template bytes of a resource
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR (*FARPROC)(void);
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 

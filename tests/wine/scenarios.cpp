@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <random>
 
-#include "platform/ce_services.h"
 #include "platform/desktop/emulated_device.h"
 
 static void ExpectNoBoxes(const Palvenor& app)
@@ -592,6 +591,7 @@ static struct {
     decltype(&FindWindowW) FindWindowW;
     decltype(&RegOpenKeyExW) RegOpenKeyExW;
     decltype(&SystemParametersInfoW) SystemParametersInfoW;
+    FARPROC(WINAPI* GetProcAddressW)(HMODULE, LPCWSTR);
 } g_core;
 
 static void StoreSearchRules(void)
@@ -798,37 +798,62 @@ static void WindowAndRegistryRules(void)
           "a key opened with access 0 cannot be enumerated");
     RegCloseKey(key);
 
-    // The work area is the device's, while an input panel holds one as four
-    // LONGs, and the screen's otherwise.
+    // The work area is the screen less the device's taskbar, whatever the
+    // input panel does. SipGetInfo is there only where the image has the
+    // panel; it tells what a docked panel covers.
     MONITORINFO screen = {};
     screen.cbSize = sizeof(screen);
     GetMonitorInfoW(MonitorFromWindow(NULL, MONITOR_DEFAULTTOPRIMARY), &screen);
-    const RECT panel = {0, 0, 320, 160};
+    const RECT full = screen.rcMonitor, taskbar = {full.left, full.top, full.right, full.bottom - 26};
+    const RECT docked = {0, taskbar.bottom - 80, full.right, taskbar.bottom}, above = {0, 0, full.right, docked.top};
     const struct {
         const char* what;
-        DWORD type, bytes;
-        const RECT* expected;
+        DWORD taskbarType, taskbar; // REG_NONE: no value
+        DWORD panelFlags;           // ~0: no input panel in the image
+        const RECT *workArea, *visible;
     } areas[] = {
-        {"a work area", REG_BINARY, 16, &panel},
-        {"12 bytes", REG_BINARY, 12, &screen.rcWork},
-        {"20 bytes", REG_BINARY, 20, &screen.rcWork},
-        {"a string", REG_SZ, 16, &screen.rcWork},
-        {"no value", REG_NONE, 0, &screen.rcWork},
+        {"a 26-pixel taskbar, the panel off", REG_DWORD, 26, SIPF_DOCKED, &taskbar, &taskbar},
+        {"a docked panel open", REG_DWORD, 26, SIPF_ON | SIPF_DOCKED, &taskbar, &above},
+        {"a floating panel open", REG_DWORD, 26, SIPF_ON, &taskbar, &taskbar},
+        {"no input panel in the image", REG_DWORD, 26, ~0u, &taskbar, NULL},
+        {"a taskbar as a string", REG_SZ, 26, SIPF_DOCKED, &full, &full},
+        {"a taskbar taller than the screen", REG_DWORD, 100000, SIPF_DOCKED, &full, &full},
+        {"no taskbar", REG_NONE, 0, SIPF_DOCKED, &full, &full},
     };
     for (auto& a : areas) {
-        BYTE value[20] = {};
-        memcpy(value, &panel, sizeof(panel));
-        HKEY emulator;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator", 0, NULL, 0, KEY_SET_VALUE, NULL,
+        HKEY emulator, panel;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                         &emulator, NULL);
-        if (a.type == REG_NONE)
-            RegDeleteValueW(emulator, L"WorkArea");
-        else
-            RegSetValueExW(emulator, L"WorkArea", 0, a.type, value, a.bytes);
+        RegDeleteValueW(emulator, L"TaskbarHeight");
+        if (a.taskbarType == REG_DWORD)
+            SetDword(emulator, L"TaskbarHeight", a.taskbar);
+        else if (a.taskbarType == REG_SZ)
+            SetString(emulator, L"TaskbarHeight", L"26");
+        RegDeleteKeyW(emulator, L"InputPanel");
+        if (a.panelFlags != ~0u && RegCreateKeyExW(emulator, L"InputPanel", 0, NULL, 0, KEY_SET_VALUE, NULL, &panel,
+                                                    NULL) == ERROR_SUCCESS) {
+            SetDword(panel, L"Flags", a.panelFlags);
+            RegSetValueExW(panel, L"Rect", 0, REG_BINARY, (const BYTE*)&docked, sizeof(docked));
+            RegCloseKey(panel);
+        }
         RegCloseKey(emulator);
         RECT area = {};
-        CHECK(g_core.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && EqualRect(&area, a.expected),
+        CHECK(g_core.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && EqualRect(&area, a.workArea),
               "with %s, the work area is %ld,%ld,%ld,%ld", a.what, area.left, area.top, area.right, area.bottom);
+        HMODULE core = GetModuleHandleW(L"coredll.dll");
+        SIP_GET_INFO getInfo = (SIP_GET_INFO)(void*)g_core.GetProcAddressW(core, L"SipGetInfo");
+        SIPINFO info = {};
+        info.cbSize = sizeof(info) - 4;
+        SetLastError(0xdeadbeef);
+        CHECK(getInfo == NULL || (!getInfo(&info) && GetLastError() == ERROR_INVALID_PARAMETER),
+              "with %s, SipGetInfo took a short cbSize", a.what);
+        info.cbSize = sizeof(info);
+        CHECK((getInfo != NULL) == (a.visible != NULL), "with %s, SipGetInfo is %sfound", a.what, getInfo ? "" : "not ");
+        CHECK(getInfo == NULL || (getInfo(&info) && info.fdwFlags == a.panelFlags &&
+                                  EqualRect(&info.rcVisibleDesktop, a.visible) && EqualRect(&info.rcSipRect, &docked)),
+              "with %s, SipGetInfo: flags %lx, the visible desktop %ld,%ld,%ld,%ld", a.what, info.fdwFlags,
+              info.rcVisibleDesktop.left, info.rcVisibleDesktop.top, info.rcVisibleDesktop.right,
+              info.rcVisibleDesktop.bottom);
     }
 }
 
@@ -849,6 +874,7 @@ static void EmulatorRules(void)
     LOAD(FindWindowW);
     LOAD(RegOpenKeyExW);
     LOAD(SystemParametersInfoW);
+    LOAD(GetProcAddressW);
 #undef LOAD
     ImportDevice({L"tests\\wine\\devices\\several.reg"});
     StoreSearchRules();

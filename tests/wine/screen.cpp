@@ -1,5 +1,5 @@
 // The dialog on the device's screen: where it stands on each CE screen size,
-// and again when the screen turns or the input panel opens.
+// and again when the screen turns or the input panel opens or closes.
 #include "support.h"
 
 #include <stdio.h>
@@ -47,17 +47,30 @@ static void CloseDeviceFont(DeviceFont* font)
     ReleaseDC(NULL, font->dc);
 }
 
-// The work area as palvenor sees it: through coredll.dll, which answers
-// from the emulated device's input panel, as CE's system does.
-static RECT WorkArea(void)
+// The device screen as the test set it up: the size it asked for, the
+// taskbar of devices/default.reg and the input panel it placed. What the
+// user can see is the screen less the taskbar and a docked, open panel.
+static const int TASKBAR_HEIGHT = 26;
+static struct {
+    int width, height;
+    DWORD panelFlags;
+    int panelHeight;
+} g_screen;
+
+static RECT SeenArea(void)
 {
-    typedef BOOL(WINAPI * Get)(UINT, UINT, PVOID, UINT);
-    RECT area = {};
-    HMODULE core = LoadLibraryW(L"coredll.dll");
-    Get get = core != NULL ? (Get)(void*)GetProcAddress(core, "SystemParametersInfoW") : NULL;
-    CHECK(get != NULL && get(SPI_GETWORKAREA, 0, &area, 0), "no work area from coredll.dll");
-    FreeLibrary(core);
+    RECT area = {0, 0, g_screen.width, g_screen.height - TASKBAR_HEIGHT};
+    if ((g_screen.panelFlags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED))
+        area.bottom -= g_screen.panelHeight;
     return area;
+}
+
+static void ScreenAsStarted(void)
+{
+    g_screen.width = GetSystemMetrics(SM_CXSCREEN);
+    g_screen.height = GetSystemMetrics(SM_CYSCREEN);
+    g_screen.panelFlags = SIPF_DOCKED;
+    g_screen.panelHeight = 80;
 }
 
 static int Width(const RECT& r) { return r.right - r.left; }
@@ -104,7 +117,7 @@ static bool AtTemplate(HWND dialog, const DeviceFont& font)
 // What a person would find wrong with the dialog on this work area: a part
 // of it off the area, controls on one another, a text wider than its
 // control. Empty when the whole dialog shows.
-static std::string Problems(HWND dialog, const RECT& workArea, const DeviceFont& font)
+static std::string Problems(HWND dialog, const RECT& workArea, const DeviceFont& font, int leastEntries)
 {
     std::string problems;
     RECT window, client;
@@ -131,9 +144,12 @@ static std::string Problems(HWND dialog, const RECT& workArea, const DeviceFont&
         int room = Width(rect) - (c.className == Text(L"#128") ? 6 : 0);
         if (!text.empty() && extent.cx > room)
             problems += " \"" + name + "\" cut;";
+        // A list shows its least entries whole inside its border.
+        RECT inside = {};
+        GetClientRect(GetDlgItem(dialog, c.id), &inside);
         if ((c.id == IDC_FUNCTION_LIST || c.id == IDC_STORAGE_LIST) &&
-            Height(rect) < 2 * (int)SendMessageW(GetDlgItem(dialog, c.id), LB_GETITEMHEIGHT, 0, 0))
-            problems += " " + name + " shows fewer than two entries;";
+            Height(inside) < leastEntries * (int)SendMessageW(GetDlgItem(dialog, c.id), LB_GETITEMHEIGHT, 0, 0))
+            problems += " " + name + " shows fewer than " + std::to_string(leastEntries) + " entries whole;";
     }
     return problems;
 }
@@ -171,17 +187,20 @@ static std::string Describe(HWND dialog, const RECT& workArea, const DeviceFont&
     return line;
 }
 
-// The dialog fits the work area, with the template's layout wherever the
-// template fits (the English one, whose rectangles the test knows); waits
-// for it, since a change reaches palvenor as a message.
-static bool ExpectFits(HWND dialog, const DeviceFont& font, const char* when)
+// The dialog fits what the user can see, with the template's layout
+// wherever the template fits (the English one, whose rectangles the test
+// knows), and each list shows leastEntries whole; waits for it, since a
+// change reaches palvenor as a message.
+static bool ExpectFits(HWND dialog, const DeviceFont& font, const char* when, int leastEntries)
 {
-    RECT workArea = WorkArea();
+    RECT workArea = SeenArea();
     bool templateFits = UserLanguage() == 0 && MulDiv(TEMPLATE_CX, font.baseX, 4) + 6 <= Width(workArea) &&
                         MulDiv(TEMPLATE_CY, font.baseY, 8) + 25 <= Height(workArea);
-    bool fits = WaitUntil([&] { return Problems(dialog, workArea, font).empty() && (!templateFits || AtTemplate(dialog, font)); });
-    CHECK(fits, "%s: on the work area %ld,%ld,%ld,%ld:%s%s", when, workArea.left, workArea.top, workArea.right,
-          workArea.bottom, Problems(dialog, workArea, font).c_str(),
+    bool fits = WaitUntil([&] {
+        return Problems(dialog, workArea, font, leastEntries).empty() && (!templateFits || AtTemplate(dialog, font));
+    });
+    CHECK(fits, "%s: on the area %ld,%ld,%ld,%ld:%s%s", when, workArea.left, workArea.top, workArea.right,
+          workArea.bottom, Problems(dialog, workArea, font, leastEntries).c_str(),
           templateFits && !AtTemplate(dialog, font) ? " the template fits, but the layout is another" : "");
     printf("     %s: %s; %s\n", when, Describe(dialog, workArea, font).c_str(), fits ? "fits" : "does not fit");
     return fits;
@@ -194,6 +213,7 @@ static bool ExpectFits(HWND dialog, const DeviceFont& font, const char* when)
 int ScreenFit(void)
 {
     g_scenario = "screen-fit";
+    ScreenAsStarted();
     Palvenor app = Start();
     if (!WaitForDialog(&app))
         return 1;
@@ -202,27 +222,32 @@ int ScreenFit(void)
     snprintf(when, sizeof(when), "fit %dx%d, language %04lX, \"System\" 8 pt drawn as %s %d px, base units %dx%d",
              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), UserLanguage() ? UserLanguage() : 0x409,
              Narrow(font.face).c_str(), font.height, font.baseX, font.baseY);
-    ExpectFits(app.dialog, font, when);
+    ExpectFits(app.dialog, font, when, 2);
     CloseDeviceFont(&font);
     Press(app.dialog, IDCANCEL);
     ExpectExit(&app);
     return g_failures == 0 ? 0 : 1;
 }
 
-// An input panel opens and leaves this work area (NULL: it closes), and
-// every top-level window is told, as CE tells them.
-static void SetWorkArea(const RECT* area)
+// The input panel opens or closes, docked above the taskbar or floating,
+// and every top-level window is told, as CE tells them.
+static void SetPanel(DWORD flags, int height)
 {
+    g_screen.panelFlags = flags;
+    g_screen.panelHeight = height;
+    int bottom = g_screen.height - TASKBAR_HEIGHT;
+    RECT window = {0, bottom - height, g_screen.width, bottom};
+    if ((flags & SIPF_DOCKED) == 0)
+        window = {20, 40, g_screen.width - 20, 40 + height};
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
-        if (area != NULL)
-            RegSetValueExW(key, L"WorkArea", 0, REG_BINARY, (const BYTE*)area, sizeof(*area));
-        else
-            RegDeleteValueW(key, L"WorkArea");
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\InputPanel", 0, NULL, 0, KEY_SET_VALUE,
+                        NULL, &key, NULL) == ERROR_SUCCESS) {
+        SetDword(key, L"Flags", flags);
+        RegSetValueExW(key, L"Rect", 0, REG_BINARY, (const BYTE*)&window, sizeof(window));
         RegCloseKey(key);
     }
     DWORD_PTR ignored;
-    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETSIPINFO, 0, SMTO_NORMAL, WAIT_MS, &ignored);
 }
 
 // The screen turned, as CE turns it, to width x height.
@@ -236,6 +261,8 @@ static void TurnScreen(int width, int height)
     LONG changed = ChangeDisplaySettingsW(&mode, 0);
     CHECK(changed == DISP_CHANGE_SUCCESSFUL && WaitUntil([&] { return GetSystemMetrics(SM_CXSCREEN) == width; }),
           "the screen did not turn to %dx%d (%ld)", width, height, changed);
+    g_screen.width = width;
+    g_screen.height = height;
     DWORD_PTR ignored;
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored);
 }
@@ -245,14 +272,28 @@ static LRESULT TopEntry(HWND dialog)
     return SendMessageW(GetDlgItem(dialog, IDC_FUNCTION_LIST), LB_GETTOPINDEX, 0, 0);
 }
 
-// On the 240x320 screen: an input panel opens and closes, the screen turns
-// to 320x240, a panel opens and closes there. After each the dialog fits,
-// with the template's layout wherever it fits, and the lists show what they
-// showed, with the same entries selected and scrolled to the same place.
+// Where the dialog and its controls stand.
+static std::vector<RECT> Placement(HWND dialog)
+{
+    std::vector<RECT> rects(1);
+    GetWindowRect(dialog, &rects[0]);
+    for (int i = 0; i < 7; i++)
+        rects.push_back(ControlRect(dialog, i));
+    return rects;
+}
+
+// On 240x320 with a taskbar, then turned to 320x240: the user moves the
+// dialog, settings that change nothing it can see change, the input panel
+// opens docked or floating and closes. After each the dialog fits what the
+// user can see, with the template's layout wherever it fits; where nothing
+// it can see changed it stays where it was, controls and all; and the
+// lists show what they showed, with the same entries selected and scrolled
+// to the same place.
 int ScreenTurns(void)
 {
     g_scenario = "screen-turns";
     ImportDevice({L"devices\\default.reg"});
+    ScreenAsStarted();
     // More client drivers than the function list shows, so that it scrolls.
     for (int i = 0; i < 10; i++) {
         HKEY key;
@@ -271,25 +312,47 @@ int ScreenTurns(void)
     CHECK(functions.entries.size() == 13 && top == 4, "%zu client drivers listed, the list scrolled to %ld",
           functions.entries.size(), (long)top);
     DeviceFont font = OpenDeviceFont();
+    enum Change { MOVE, WALLPAPER, PANEL, TURN };
     const struct {
         const char* what;
-        int panel;
-        bool turn;
+        Change change;
+        DWORD panelFlags;
+        int panelHeight;
+        bool stays;       // nothing the user can see changed: nothing moves
+        int leastEntries; // each list shows this many whole
     } steps[] = {
-        {"an 80-pixel input panel opens on 240x320", 80, false},
-        {"it closes", 0, false},
-        {"the screen turns to 320x240", 0, true},
-        {"an 80-pixel input panel opens on 320x240", 80, false},
-        {"it closes", 0, false},
+        {"the user moves the dialog 20 pixels down", MOVE, 0, 0, true, 2},
+        {"the wallpaper changes", WALLPAPER, 0, 0, true, 2},
+        {"a floating input panel opens", PANEL, SIPF_ON, 80, true, 2},
+        {"a 40-pixel docked panel opens: the dialog still fits where it is", PANEL, SIPF_ON | SIPF_DOCKED, 40, true, 2},
+        {"it closes", PANEL, SIPF_DOCKED, 40, true, 2},
+        {"an 80-pixel docked panel opens: 240x214", PANEL, SIPF_ON | SIPF_DOCKED, 80, false, 2},
+        {"it closes", PANEL, SIPF_DOCKED, 80, true, 2},
+        {"a 120-pixel docked panel opens: 240x174", PANEL, SIPF_ON | SIPF_DOCKED, 120, false, 2},
+        {"it closes", PANEL, SIPF_DOCKED, 120, false, 2},
+        {"the screen turns to 320x240", TURN, 0, 0, false, 2},
+        {"an 80-pixel docked panel opens: 320x134", PANEL, SIPF_ON | SIPF_DOCKED, 80, false, 1},
+        {"it closes", PANEL, SIPF_DOCKED, 80, false, 2},
     };
-    ExpectFits(app.dialog, font, "on 240x320");
+    ExpectFits(app.dialog, font, "on 240x320 with a 26-pixel taskbar", 2);
     for (auto& step : steps) {
-        RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - step.panel};
-        if (step.turn)
-            TurnScreen(320, 240);
+        std::vector<RECT> before = Placement(app.dialog);
+        DWORD_PTR ignored;
+        if (step.change == MOVE)
+            SetWindowPos(app.dialog, NULL, before[0].left, before[0].top + 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        else if (step.change == WALLPAPER)
+            SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, 0, SMTO_NORMAL, WAIT_MS, &ignored);
+        else if (step.change == PANEL)
+            SetPanel(step.panelFlags, step.panelHeight);
         else
-            SetWorkArea(step.panel > 0 ? &area : NULL);
-        ExpectFits(app.dialog, font, step.what);
+            TurnScreen(320, 240);
+        if (step.change == MOVE)
+            CHECK(WaitUntil([&] { return Placement(app.dialog)[0].top == before[0].top + 20; }), "the dialog did not move");
+        // Each change is sent, and handled, before the call returns.
+        else if (step.stays)
+            CHECK(memcmp(Placement(app.dialog).data(), before.data(), before.size() * sizeof(RECT)) == 0,
+                  "%s: the dialog or a control moved, though nothing the user can see changed", step.what);
+        ExpectFits(app.dialog, font, step.what, step.leastEntries);
         ExpectList(app.dialog, IDC_FUNCTION_LIST, functions.entries, functions.selected);
         ExpectList(app.dialog, IDC_STORAGE_LIST, stores.entries, stores.selected);
         CHECK(TopEntry(app.dialog) == top, "%s: the function list scrolled from entry %ld to %ld", step.what,
@@ -301,23 +364,23 @@ int ScreenTurns(void)
     return g_failures == 0 ? 0 : 1;
 }
 
-// A box waits while an input panel opens: the dialog fits the smaller work
-// area behind it, and the OK that waits on the box goes on as before.
+// A box waits while an input panel opens: the dialog fits the smaller area
+// behind it, and the OK that waits on the box goes on as before.
 void FitWhileABoxWaits(void)
 {
     ImportDevice({L"devices\\default.reg"});
+    ScreenAsStarted();
     Palvenor app = Start();
     if (WaitForDialog(&app)) {
         Choose(app.dialog, IDC_STORAGE_LIST, 1);
         Choose(app.dialog, IDC_FUNCTION_LIST, 0);
         Press(app.dialog, IDOK);
         CHECK(WaitForWindow(app, WARNING_CAPTION, true) != NULL, "no remove-cable warning");
-        RECT panelOpen = {0, 0, 320, 160};
-        SetWorkArea(&panelOpen);
-        RECT window = {};
-        CHECK(WaitUntil([&] { return GetWindowRect(app.dialog, &window) && Inside(window, panelOpen); }),
-              "the dialog behind the box did not fit %ldx%ld: %ld,%ld,%ld,%ld", panelOpen.right, panelOpen.bottom,
-              window.left, window.top, window.right, window.bottom);
+        SetPanel(SIPF_ON | SIPF_DOCKED, 120);
+        RECT window = {}, seen = SeenArea();
+        CHECK(WaitUntil([&] { return GetWindowRect(app.dialog, &window) && Inside(window, seen); }),
+              "the dialog behind the box did not fit %ldx%ld: %ld,%ld,%ld,%ld", seen.right, seen.bottom, window.left,
+              window.top, window.right, window.bottom);
         CHECK(FindWindows(app, WARNING_CAPTION).size() == 1 && FindWindows(app, ERROR_CAPTION).empty(),
               "the box that waited is gone, or another came");
         AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);

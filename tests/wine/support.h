@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ce_services.h"
+
 typedef std::wstring Text;
 typedef std::vector<BYTE> Bytes;
 

@@ -1,0 +1,106 @@
+// CE's Multilingual User Interface loader: a module's resources in the
+// user's language come from a resource-only DLL beside it. The desktop
+// has no such lookup.
+#include <windows.h>
+
+// ---- CE's Multilingual User Interface ----
+// A module's resources in the user's language live in a resource-only DLL
+// beside it, <module>.<LCID>.mui; CE looks there first when MUI is on
+// (HKLM\MUI, Enable, on when absent) and the user has a language
+// (HKCU\MUI, CurLang), and in the module when the file or the resource is
+// missing. The desktop has no such lookup. A .mui is loaded as data only,
+// once per module for the life of the process, as CE keeps it; one that
+// will not load is no .mui. Icons stay in the module: LoadIconW forwards.
+
+#define MAX_MUI_MODULES 4
+
+static struct {
+    HMODULE module, mui;
+} g_mui[MAX_MUI_MODULES];
+
+static DWORD ReadMuiValue(HKEY root, LPCWSTR name, DWORD absent)
+{
+    HKEY key;
+    DWORD value = absent, type = 0, size = sizeof(value);
+    if (RegOpenKeyExW(root, L"MUI", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return absent;
+    if (RegQueryValueExW(key, name, NULL, &type, (BYTE*)&value, &size) != ERROR_SUCCESS || type != REG_DWORD ||
+        size != sizeof(value))
+        value = absent;
+    RegCloseKey(key);
+    return value;
+}
+
+static HMODULE LoadMui(HMODULE module)
+{
+    DWORD language = ReadMuiValue(HKEY_CURRENT_USER, L"CurLang", 0);
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    // ".LLLL.mui" and the terminator.
+    if (ReadMuiValue(HKEY_LOCAL_MACHINE, L"Enable", 1) == 0 || language == 0 || length == 0 || length > MAX_PATH - 10)
+        return NULL;
+    wsprintfW(path + length, L".%04X.mui", (unsigned)language & 0xFFFF);
+    return LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+// The .mui of this module, or null.
+static HMODULE MuiOf(HMODULE module)
+{
+    if (module == NULL)
+        module = GetModuleHandleW(NULL);
+    int unused = -1;
+    for (int i = 0; i < MAX_MUI_MODULES; i++) {
+        if (g_mui[i].module == module)
+            return g_mui[i].mui;
+        if (g_mui[i].module == NULL && unused < 0)
+            unused = i;
+    }
+    HMODULE mui = LoadMui(module);
+    if (unused >= 0) {
+        g_mui[unused].module = module;
+        g_mui[unused].mui = mui;
+    } else if (mui != NULL) {
+        FreeLibrary(mui); // more modules than CE's loader would keep: the module's own
+        mui = NULL;
+    }
+    return mui;
+}
+
+extern "C" HRSRC WINAPI CeFindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type)
+{
+    HMODULE mui = MuiOf(module);
+    HRSRC found = mui != NULL ? FindResourceW(mui, name, type) : NULL;
+    return found != NULL ? found : FindResourceW(module, name, type);
+}
+
+// A resource found in the .mui is loaded from it: the record lies in its mapping.
+extern "C" HGLOBAL WINAPI CeLoadResource(HMODULE module, HRSRC resource)
+{
+    HMODULE mui = MuiOf(module);
+    MEMORY_BASIC_INFORMATION found, file;
+    if (mui != NULL && VirtualQuery(resource, &found, sizeof(found)) != 0 &&
+        VirtualQuery((void*)((ULONG_PTR)mui & ~(ULONG_PTR)3), &file, sizeof(file)) != 0 &&
+        found.AllocationBase == file.AllocationBase)
+        return LoadResource(mui, resource);
+    return LoadResource(module, resource);
+}
+
+extern "C" int WINAPI CeLoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int chars)
+{
+    HMODULE mui = MuiOf(module);
+    int length = mui != NULL ? LoadStringW(mui, id, buffer, chars) : 0;
+    return length > 0 ? length : LoadStringW(module, id, buffer, chars);
+}
+
+// The MUI files go when this library does (with the applet that loaded it,
+// in a Control Panel), as CE's go with their modules. At process exit the
+// system unmaps them anyway.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID processEnds)
+{
+    (void)instance;
+    for (int i = 0; reason == DLL_PROCESS_DETACH && processEnds == NULL && i < MAX_MUI_MODULES; i++) {
+        if (g_mui[i].mui != NULL)
+            FreeLibrary(g_mui[i].mui);
+    }
+    return TRUE;
+}
