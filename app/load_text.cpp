@@ -1,6 +1,6 @@
 #include "app/load_text.h"
 
-// The longest text a box shows, in any language, is 68 units.
+// The longest text a box shows, in any language, is 77 units (French).
 #define BOX_TEXT_CHARS 120
 #define BOX_CAPTION_CHARS 40
 

@@ -3,12 +3,12 @@
 // has no such lookup.
 #include <windows.h>
 
-// ---- CE's Multilingual User Interface ----
-// A module's resources in the user's language live in a resource-only DLL
-// beside it, <module>.<LCID>.mui; CE looks there first when MUI is on
-// (HKLM\MUI, Enable, on when absent) and the user has a language
-// (HKCU\MUI, CurLang), and in the module when the file or the resource is
-// missing. The desktop has no such lookup. A .mui is loaded as data only,
+// A module's resources in another language live in a resource-only DLL
+// beside it, <module>.<LCID>.mui. As CE 5's kernel loader does it: MUI is
+// on only where HKLM\MUI, Enable, is a nonzero DWORD; the languages tried
+// are the user's (HKCU\MUI, CurLang), its primary language's default
+// variant, the system's (HKLM\MUI, SysLang) and its default variant; the
+// first file that loads serves the module. A .mui is loaded as data only,
 // once per module for the life of the process, as CE keeps it; one that
 // will not load is no .mui. Icons stay in the module: LoadIconW forwards.
 
@@ -18,29 +18,43 @@ static struct {
     HMODULE module, mui;
 } g_mui[MAX_MUI_MODULES];
 
-static DWORD ReadMuiValue(HKEY root, LPCWSTR name, DWORD absent)
+// 0 when absent or no DWORD.
+static DWORD ReadMuiValue(HKEY root, LPCWSTR name)
 {
     HKEY key;
-    DWORD value = absent, type = 0, size = sizeof(value);
+    DWORD value = 0, type = 0, size = sizeof(value);
     if (RegOpenKeyExW(root, L"MUI", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return absent;
+        return 0;
     if (RegQueryValueExW(key, name, NULL, &type, (BYTE*)&value, &size) != ERROR_SUCCESS || type != REG_DWORD ||
         size != sizeof(value))
-        value = absent;
+        value = 0;
     RegCloseKey(key);
     return value;
 }
 
 static HMODULE LoadMui(HMODULE module)
 {
-    DWORD language = ReadMuiValue(HKEY_CURRENT_USER, L"CurLang", 0);
+    DWORD user = ReadMuiValue(HKEY_CURRENT_USER, L"CurLang") & 0xFFFF;
+    DWORD system = ReadMuiValue(HKEY_LOCAL_MACHINE, L"SysLang") & 0xFFFF;
+    const DWORD languages[] = {user, MAKELANGID(PRIMARYLANGID(user), SUBLANG_DEFAULT), system,
+                               MAKELANGID(PRIMARYLANGID(system), SUBLANG_DEFAULT)};
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     // ".LLLL.mui" and the terminator.
-    if (ReadMuiValue(HKEY_LOCAL_MACHINE, L"Enable", 1) == 0 || language == 0 || length == 0 || length > MAX_PATH - 10)
+    if (ReadMuiValue(HKEY_LOCAL_MACHINE, L"Enable") == 0 || length == 0 || length > MAX_PATH - 10)
         return NULL;
-    wsprintfW(path + length, L".%04X.mui", (unsigned)language & 0xFFFF);
-    return LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    lstrcpyW(path + length, L".0000.mui");
+    for (int i = 0; i < 4; i++) {
+        if (PRIMARYLANGID(languages[i]) == 0)
+            continue;
+        // Four hex digits, written here: no variadic call (ARM Wine gets those wrong).
+        for (int digit = 0; digit < 4; digit++)
+            path[length + 4 - digit] = L"0123456789ABCDEF"[(languages[i] >> (4 * digit)) & 0xF];
+        HMODULE mui = LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+        if (mui != NULL)
+            return mui;
+    }
+    return NULL;
 }
 
 // The .mui of this module, or null.
@@ -85,11 +99,14 @@ extern "C" HGLOBAL WINAPI CeLoadResource(HMODULE module, HRSRC resource)
     return LoadResource(module, resource);
 }
 
+// Strings are resources of 16: where the .mui holds a string's block, the
+// string is taken from it, empty or not, and the module is not asked.
 extern "C" int WINAPI CeLoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int chars)
 {
     HMODULE mui = MuiOf(module);
-    int length = mui != NULL ? LoadStringW(mui, id, buffer, chars) : 0;
-    return length > 0 ? length : LoadStringW(module, id, buffer, chars);
+    if (mui != NULL && FindResourceW(mui, MAKEINTRESOURCEW(id / 16 + 1), (LPCWSTR)RT_STRING) != NULL)
+        return LoadStringW(mui, id, buffer, chars);
+    return LoadStringW(module, id, buffer, chars);
 }
 
 // The MUI files go when this library does (with the applet that loaded it,

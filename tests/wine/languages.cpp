@@ -5,19 +5,25 @@
 
 #include <cpl.h>
 
-// The user's language (0: none chosen) and whether MUI is on.
-static void SetLanguage(DWORD language, DWORD enabled)
+// The user's language (0: none chosen), the system's, and HKLM\MUI's
+// Enable (NO_VALUE: absent).
+static const DWORD NO_VALUE = ~0u;
+static void SetLanguage(DWORD user, DWORD system, DWORD enable)
 {
     HKEY key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"MUI", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
-        if (language != 0)
-            SetDword(key, L"CurLang", language);
+        if (user != 0)
+            SetDword(key, L"CurLang", user);
         else
             RegDeleteValueW(key, L"CurLang");
         RegCloseKey(key);
     }
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"MUI", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
-        SetDword(key, L"Enable", enabled);
+        SetDword(key, L"SysLang", system);
+        if (enable != NO_VALUE)
+            SetDword(key, L"Enable", enable);
+        else
+            RegDeleteValueW(key, L"Enable");
         RegCloseKey(key);
     }
 }
@@ -65,17 +71,17 @@ static const struct {
     const wchar_t *appletName, *appletInfo;
 } LANGUAGES[] = {
     {0x0407,
-     {L"USB-Funktion Palvenor", L"USB-Funktionen", L"Speicher freigeben:", L"OK", L"Abbrechen", L"Neu laden",
-      L"Palvenor-Fehler", L"Fehler: Kein Speicher ausgewählt.", L"Treiberwechsel...\r\n\n    USB-Kabel jetzt abziehen!"},
+     {L"USB-Funktion Palvenor", L"USB-Funktionen", L"Speicher für den Host:", L"OK", L"Abbrechen", L"Neu laden",
+      L"Palvenor-Fehler", L"Fehler: Kein Speicher ausgewählt.", L"Treiberwechsel...\r\n\n    Ziehen Sie jetzt das USB-Kabel ab!"},
      L"USB-Funktion Palvenor", L"Wählen Sie die USB-Funktion, die einem Host angeboten wird."},
     {0x040C,
-     {L"Fonction USB Palvenor", L"Fonctions USB", L"Stockage à partager :", L"OK", L"Annuler", L"Actualiser",
-      L"Erreur Palvenor", L"Erreur : aucun stockage sélectionné.",
-      L"Changement de pilote...\r\n\n    Débranchez le câble USB !"},
+     {L"Fonction USB Palvenor", L"Fonctions USB", L"Stockage à partager\u00A0:", L"OK", L"Annuler", L"Actualiser",
+      L"Erreur Palvenor", L"Erreur\u00A0: aucun périphérique de stockage sélectionné.",
+      L"Changement de pilote...\r\n\n    Débranchez le câble USB\u00A0!"},
      L"Fonction USB Palvenor", L"Choisissez la fonction USB présentée à un hôte."},
-    {0x0C0A,
+    {0x040A,
      {L"Función USB Palvenor", L"Funciones USB", L"Unidad a compartir:", L"Aceptar", L"Cancelar", L"Actualizar",
-      L"Error de Palvenor", L"Error: no hay ninguna unidad elegida.",
+      L"Error de Palvenor", L"Error: no hay ninguna unidad seleccionada.",
       L"Cambio de controlador...\r\n\n    ¡Desconecte ahora el cable USB!"},
      L"Función USB Palvenor", L"Elija la función USB que se ofrece a un host."},
 };
@@ -89,7 +95,7 @@ void Languages(void)
         char what[16];
         snprintf(what, sizeof(what), "%04lX", l.language);
         ImportDevice({L"devices\\default.reg"});
-        SetLanguage(l.language, 1);
+        SetLanguage(l.language, 0x0409, 1);
         ExpectDialogAndError(l.texts, what);
 
         Palvenor app = Start();
@@ -119,34 +125,44 @@ void Languages(void)
             DestroyIcon(info.hIcon);
         FreeLibrary(applet);
     }
-    SetLanguage(0, 1);
+    SetLanguage(0, 0x0409, 1);
 }
 
-// English wherever the language's file, or a text in it, cannot be had.
+// The languages CE's loader tries, in its order, and English wherever no
+// file of theirs can be had. A block of strings found in a file is taken
+// whole, its empty slots too.
 void LanguageFallbacks(void)
 {
     // The copies in C:\windows, CE's layout, so that the build's are never touched.
     Text built = g_palvenor;
     g_palvenor = WindowsFile(L"palvenor.exe");
     Text mui = WindowsFile(L"palvenor.exe.0407.mui"), kept = mui + L".kept";
+    const Texts& german = LANGUAGES[0].texts;
+    const Texts& spanish = LANGUAGES[2].texts;
     const Texts lacking = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
-                           L"Palvenor-Fehler", L"Error, selected storage type not found.", WARNING_TEXT};
+                           L"Palvenor-Fehler", L"Palvenor Error 12", WARNING_TEXT};
     const struct {
         const char* what;
-        DWORD language, enabled;
+        DWORD user, system, enable;
         const wchar_t* replacement; // what stands in palvenor.exe's German file; NULL: the file itself
         const Texts* texts;
     } rows[] = {
-        {"a language with no MUI file (Italian)", 0x0410, 1, NULL, &ENGLISH},
-        {"MUI turned off", 0x0407, 0, NULL, &ENGLISH},
-        {"a MUI file that is no PE file", 0x0407, 1, L"text", &ENGLISH},
-        // The applet's German file has strings 1, 2, 4 and 5 alone: the
-        // error's caption is German, its text and the dialog English.
-        {"a MUI file lacking the dialog and most strings", 0x0407, 1, L"palvenor.cpl.0407.mui", &lacking},
+        {"a language with no MUI file (Italian)", 0x0410, 0x0409, 1, NULL, &ENGLISH},
+        {"Mexican Spanish (080A): Spanish's default variant", 0x080A, 0x0409, 1, NULL, &spanish},
+        {"no user language, the system's German", 0, 0x0407, 1, NULL, &german},
+        {"Italian on a German system: the system's", 0x0410, 0x0407, 1, NULL, &german},
+        {"MUI turned off", 0x0407, 0x0409, 0, NULL, &ENGLISH},
+        {"MUI's Enable absent", 0x0407, 0x0409, NO_VALUE, NULL, &ENGLISH},
+        {"a MUI file that is no PE file", 0x0407, 0x0409, 1, L"text", &ENGLISH},
+        // The applet's German file has no dialog, and of the first block of
+        // strings 1, 2, 4 and 5 alone: the error's caption is German, its
+        // text, string 12 of that block, is empty, and the dialog English.
+        {"a MUI file lacking the dialog and most strings of a block", 0x0407, 0x0409, 1, L"palvenor.cpl.0407.mui",
+         &lacking},
     };
     for (auto& r : rows) {
         ImportDevice({L"devices\\default.reg"});
-        SetLanguage(r.language, r.enabled);
+        SetLanguage(r.user, r.system, r.enable);
         if (r.replacement != NULL) {
             bool replaced = CopyFileW(mui.c_str(), kept.c_str(), FALSE);
             if (lstrcmpW(r.replacement, L"text") == 0) {
@@ -164,6 +180,6 @@ void LanguageFallbacks(void)
             CHECK(CopyFileW(kept.c_str(), mui.c_str(), FALSE) && DeleteFileW(kept.c_str()),
                   "%s: the German MUI file could not be put back", r.what);
     }
-    SetLanguage(0, 1);
+    SetLanguage(0, 0x0409, 1);
     g_palvenor = built;
 }
