@@ -1,9 +1,5 @@
 #include "app/load_text.h"
 
-// The longest text a box shows, in any language, is 77 units (French).
-#define BOX_TEXT_CHARS 120
-#define BOX_CAPTION_CHARS 40
-
 void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars)
 {
     if (LoadStringW(module, id, text, chars) > 0)

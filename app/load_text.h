@@ -10,6 +10,12 @@
 // chars is at least 18.
 void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars);
 
+// A box's buffers, with the terminator. The longest text a box shows, in
+// any language, is 77 units (French); a host test holds every language's
+// texts to these.
+#define BOX_TEXT_CHARS 120
+#define BOX_CAPTION_CHARS 40
+
 // A box with one OK button, on top, with the module's texts of these
 // numbers; owned by owner, which takes no input while it is up, or by none.
 void ShowTextBox(HINSTANCE module, HWND owner, UINT textId, UINT captionId);

@@ -1,5 +1,9 @@
 #include "test_support.h"
 
+#include <algorithm>
+
+#include "app/load_text.h"
+
 class ResourcesTest : public HostTest {};
 
 TEST_F(ResourcesTest, ChoiceDialogTemplate)
@@ -63,6 +67,24 @@ TEST_F(ResourcesTest, StringsAndTheTitleMatchTheCaption)
         ASSERT_LT(0, LoadStringW(HostModuleInstance(), id, text, 200));
         EXPECT_EQ(expected[id - 1], HostText(text));
     }
+}
+
+// A text longer than its box's buffer would show cut, in that language only.
+TEST_F(ResourcesTest, EveryBoxTextOfEveryLanguageFitsItsBuffer)
+{
+    const UINT captions[] = {IDS_ERROR_CAPTION, IDS_WARNING_CAPTION};
+    for (const char* language : {"", ".de", ".fr", ".es"}) {
+        SCOPED_TRACE(language);
+        ASSERT_TRUE(HostLoadResourceFile((std::string(PALVENOR_RESOURCE_FOLDER "/palvenor") + language + ".res").c_str()));
+        for (UINT id = IDS_ERROR_CAPTION; id <= IDS_NOT_CHANGED; id++) {
+            bool caption = std::find(std::begin(captions), std::end(captions), id) != std::end(captions);
+            WCHAR text[200];
+            int length = LoadStringW(HostModuleInstance(), id, text, 200);
+            EXPECT_GT(length, 0) << id;
+            EXPECT_LT(length, caption ? BOX_CAPTION_CHARS : BOX_TEXT_CHARS) << id;
+        }
+    }
+    ASSERT_TRUE(HostLoadResourceFile(PALVENOR_RESOURCE_FILE));
 }
 
 TEST_F(ResourcesTest, IconIsOne32By32SixteenColourImage)

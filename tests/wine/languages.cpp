@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include <cpl.h>
+#include <psapi.h>
 
 // The user's language (0: none chosen), the system's, and HKLM\MUI's
 // Enable (NO_VALUE: absent).
@@ -86,9 +87,26 @@ static const struct {
      L"Función USB Palvenor", L"Elija la función USB que se ofrece a un host."},
 };
 
+// The MUI files mapped into this process.
+static int MappedMuiFiles(void)
+{
+    int count = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (BYTE* at = NULL; VirtualQuery(at, &region, sizeof(region)) == sizeof(region); at += region.RegionSize) {
+        wchar_t name[MAX_PATH];
+        DWORD length = region.State == MEM_COMMIT && region.BaseAddress == region.AllocationBase
+                           ? GetMappedFileNameW(GetCurrentProcess(), region.BaseAddress, name, MAX_PATH)
+                           : 0;
+        if (length > 4 && lstrcmpiW(name + length - 4, L".mui") == 0)
+            count++;
+    }
+    return count;
+}
+
 // Each language: the dialog, an error box, the remove-cable warning, a
-// second start that finds the running dialog by its translated title, and
-// the applet's name and description as Control Panel asks for them.
+// second start that finds the running dialog by its translated title, the
+// applet's name and description as Control Panel asks for them, and both
+// modules' MUI files in one host process, gone with coredll.dll.
 void Languages(void)
 {
     for (auto& l : LANGUAGES) {
@@ -115,6 +133,14 @@ void Languages(void)
         ExpectExit(&app);
         ExpectWritten(L"DSK3:", L"Mass_Storage_Class");
 
+        // One host process holds both modules, palvenor.exe's MUI file
+        // mapped first: both MUI files load, and both go with coredll.dll.
+        HMODULE core = LoadLibraryW(L"coredll.dll"), program = LoadLibraryW(WindowsFile(L"palvenor.exe").c_str());
+        typedef int(WINAPI * LoadString)(HINSTANCE, UINT, LPWSTR, int);
+        LoadString load = core != NULL ? (LoadString)(void*)GetProcAddress(core, "LoadStringW") : NULL;
+        wchar_t title[100] = {};
+        CHECK(program != NULL && load != NULL && load(program, 3, title, 100) > 0 && Text(title) == l.texts.caption,
+              "%s: palvenor.exe loaded by a host has the title \"%s\"", what, Narrow(title).c_str());
         HMODULE applet = LoadLibraryW(WindowsFile(L"palvenor.cpl").c_str());
         APPLET_PROC call = applet ? (APPLET_PROC)(void*)GetProcAddress(applet, "CPlApplet") : NULL;
         NEWCPLINFOW info = {};
@@ -123,7 +149,12 @@ void Languages(void)
               "%s: the applet is \"%s\": \"%s\"", what, Narrow(info.szName).c_str(), Narrow(info.szInfo).c_str());
         if (info.hIcon != NULL)
             DestroyIcon(info.hIcon);
+        CHECK(MappedMuiFiles() == 2, "%s: %d MUI files mapped with both modules loaded", what, MappedMuiFiles());
         FreeLibrary(applet);
+        FreeLibrary(program);
+        FreeLibrary(core);
+        CHECK(GetModuleHandleW(L"coredll.dll") == NULL && MappedMuiFiles() == 0,
+              "%s: %d MUI files still mapped after coredll.dll was unloaded", what, MappedMuiFiles());
     }
     SetLanguage(0, 0x0409, 1);
 }
