@@ -46,7 +46,9 @@ static BOOL GetUncoveredArea(RECT* area)
     if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
         return FALSE;
     *area = workArea;
-    SIP_GET_INFO getPanelInfo = (SIP_GET_INFO)(void*)GetProcAddressW(GetModuleHandleW(TEXT("coredll.dll")), SIP_GET_INFO_NAME);
+    // Through the type that stands for any function, as a cast between two others warns.
+    SIP_GET_INFO getPanelInfo =
+        (SIP_GET_INFO)(void (*)(void))GetProcAddressW(GetModuleHandleW(TEXT("coredll.dll")), SIP_GET_INFO_NAME);
     SIPINFO panel;
     memset(&panel, 0, sizeof(panel));
     panel.cbSize = sizeof(panel);

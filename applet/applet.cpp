@@ -10,8 +10,10 @@
 #include "applet/fit_text.h"
 #include "resources/resource.h"
 
-// The record as CE's Control Panel lays it out.
-typedef char NEWCPLINFO_IS_468_BYTES[sizeof(NEWCPLINFO) == 468 ? 1 : -1];
+// The records as CE's Control Panel lays them out.
+CE_LAYOUT(NEWCPLINFO_IS_468_BYTES, sizeof(NEWCPLINFO) == 468);
+CE_LAYOUT(NEWCPLINFO_NAME_AT_20, offsetof(NEWCPLINFO, lData) == 12 && offsetof(NEWCPLINFO, szName) == 20);
+CE_LAYOUT(CPLINFO_IS_16_BYTES, sizeof(CPLINFO) == 16 && offsetof(CPLINFO, lData) == 12);
 
 #define APPLET_COUNT 1
 #define PROGRAM_FILE TEXT("palvenor.exe")

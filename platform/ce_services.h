@@ -5,6 +5,12 @@
 #ifndef PALVENOR_CE_SERVICES_H
 #define PALVENOR_CE_SERVICES_H
 
+#include <stddef.h>
+
+// A record shared with CE keeps CE's layout on every processor: its size and
+// the offsets of what the code reads, checked as CE-era compilers can.
+#define CE_LAYOUT(name, holds) typedef char name[(holds) ? 1 : -1]
+
 #define DEVICENAMESIZE 8
 #define STORENAMESIZE 32
 #define PROFILENAMESIZE 32
@@ -39,8 +45,16 @@ typedef struct _STOREINFO {
     DWORD dwMountCount;
 } STOREINFO;
 
-// The storage manager checks cbSize against its own record (a size check older compilers take).
-typedef char STOREINFO_IS_240_BYTES[sizeof(STOREINFO) == 240 ? 1 : -1];
+// The storage manager checks cbSize against its own record; its 64-bit
+// fields lie at 8-byte offsets.
+CE_LAYOUT(STOREINFO_IS_240_BYTES, sizeof(STOREINFO) == 240);
+CE_LAYOUT(STOREINFO_NAMES_AT_4_AND_20,
+          offsetof(STOREINFO, szDeviceName) == 4 && offsetof(STOREINFO, szStoreName) == 20);
+CE_LAYOUT(STOREINFO_DEVICE_INFO_AT_92, offsetof(STOREINFO, sdi) == 92 &&
+                                           offsetof(STORAGEDEVICEINFO, szProfile) == 4 &&
+                                           offsetof(STORAGEDEVICEINFO, dwDeviceClass) == 68 &&
+                                           offsetof(STORAGEDEVICEINFO, dwDeviceFlags) == 76);
+CE_LAYOUT(STOREINFO_SECTORS_AT_176, offsetof(STOREINFO, snNumSectors) == 176);
 
 extern "C" {
 HANDLE WINAPI FindFirstStore(STOREINFO* info);
@@ -68,7 +82,8 @@ typedef struct _DEVMGR_DEVICE_INFORMATION {
 } DEVMGR_DEVICE_INFORMATION;
 
 // The device manager checks dwSize against its own record.
-typedef char DEVMGR_DEVICE_INFORMATION_IS_1584_BYTES[sizeof(DEVMGR_DEVICE_INFORMATION) == 1584 ? 1 : -1];
+CE_LAYOUT(DEVMGR_DEVICE_INFORMATION_IS_1584_BYTES, sizeof(DEVMGR_DEVICE_INFORMATION) == 1584);
+CE_LAYOUT(DEVMGR_BUS_NAME_AT_1064, offsetof(DEVMGR_DEVICE_INFORMATION, szBusName) == 1064);
 
 // The search is ended with CloseHandle.
 HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
@@ -90,7 +105,8 @@ typedef struct _SIPINFO {
     void* pvImData;
 } SIPINFO;
 
-typedef char SIPINFO_IS_CES_SIZE[sizeof(SIPINFO) == (sizeof(void*) == 4 ? 48 : 56) ? 1 : -1];
+CE_LAYOUT(SIPINFO_IS_CES_SIZE, sizeof(SIPINFO) == (sizeof(void*) == 4 ? 48 : 56));
+CE_LAYOUT(SIPINFO_FLAGS_AT_4_PANEL_AT_24, offsetof(SIPINFO, fdwFlags) == 4 && offsetof(SIPINFO, rcSipRect) == 24);
 
 // An image without the input panel has no SipGetInfo in COREDLL, and a
 // module importing it would not load: it is looked up by name instead.
