@@ -36,8 +36,8 @@ static HMODULE LoadMui(HMODULE module)
 {
     DWORD user = ReadMuiValue(HKEY_CURRENT_USER, L"CurLang") & 0xFFFF;
     DWORD system = ReadMuiValue(HKEY_LOCAL_MACHINE, L"SysLang") & 0xFFFF;
-    const DWORD languages[] = {user, MAKELANGID(PRIMARYLANGID(user), SUBLANG_DEFAULT), system,
-                               MAKELANGID(PRIMARYLANGID(system), SUBLANG_DEFAULT)};
+    const DWORD languages[] = {user, (DWORD)MAKELANGID(PRIMARYLANGID(user), SUBLANG_DEFAULT), system,
+                               (DWORD)MAKELANGID(PRIMARYLANGID(system), SUBLANG_DEFAULT)};
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     // ".LLLL.mui" and the terminator.
