@@ -10,10 +10,14 @@
 #include "applet/fit_text.h"
 #include "resources/resource.h"
 
-// The records as CE's Control Panel lays them out.
-CE_LAYOUT(NEWCPLINFO_IS_468_BYTES, sizeof(NEWCPLINFO) == 468);
-CE_LAYOUT(NEWCPLINFO_NAME_AT_20, offsetof(NEWCPLINFO, lData) == 12 && offsetof(NEWCPLINFO, szName) == 20);
-CE_LAYOUT(CPLINFO_IS_16_BYTES, sizeof(CPLINFO) == 16 && offsetof(CPLINFO, lData) == 12);
+// The records as CE's Control Panel lays them out, packed: 468 and 16 bytes
+// on CE's 32-bit processors; lData and hIcon widen with the pointer in the
+// desktop's 64-bit test build.
+#define CPL_POINTER_GROWTH (sizeof(void*) - 4)
+CE_LAYOUT(NEWCPLINFO_IS_468_BYTES, sizeof(NEWCPLINFO) == 468 + 2 * CPL_POINTER_GROWTH);
+CE_LAYOUT(NEWCPLINFO_NAME_AT_20,
+          offsetof(NEWCPLINFO, lData) == 12 && offsetof(NEWCPLINFO, szName) == 20 + 2 * CPL_POINTER_GROWTH);
+CE_LAYOUT(CPLINFO_IS_16_BYTES, sizeof(CPLINFO) == 16 + CPL_POINTER_GROWTH && offsetof(CPLINFO, lData) == 12);
 
 #define APPLET_COUNT 1
 #define PROGRAM_FILE TEXT("palvenor.exe")
