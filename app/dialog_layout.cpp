@@ -29,12 +29,21 @@ static int LowestButton(const RECT* controls)
     return Larger(controls[LAYOUT_OK].bottom, Larger(controls[LAYOUT_CANCEL].bottom, controls[LAYOUT_REFRESH].bottom));
 }
 
-// CE docks the panel along the bottom, above the taskbar.
-void UncoveredArea(const RECT* workArea, DWORD panelFlags, const RECT* panel, RECT* uncovered)
+static int Smaller(int a, int b)
 {
-    *uncovered = *workArea;
-    if ((panelFlags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED) && panel->top < workArea->bottom)
-        uncovered->bottom = Larger(panel->top, workArea->top);
+    return a < b ? a : b;
+}
+
+void VisibleArea(const RECT* workArea, const RECT* visibleDesktop, RECT* area)
+{
+    *area = *workArea;
+    if (visibleDesktop == NULL)
+        return;
+    RECT clipped = {Larger(visibleDesktop->left, workArea->left), Larger(visibleDesktop->top, workArea->top),
+                    Smaller(visibleDesktop->right, workArea->right), Smaller(visibleDesktop->bottom, workArea->bottom)};
+    // An empty or inverted report (a panel above the area, or taller than it) leaves nothing to lay out in.
+    if (clipped.right > clipped.left && clipped.bottom > clipped.top)
+        *area = clipped;
 }
 
 // A list gives up as much of what is still to be given up as it can above
@@ -46,7 +55,7 @@ static void Shorten(int* listHeight, int leastHeight, int* over)
     *over -= given;
 }
 
-void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int entryHeight, int listBorder,
+void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int clientTop, int entryHeight, int listBorder,
                DialogLayout* fitted)
 {
     *fitted = *fromTemplate;
@@ -94,12 +103,12 @@ void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int entryHeig
     RECT* window = &fitted->window;
     window->right -= narrower;
     window->bottom -= bottom - fittedBottom;
-    if (window->bottom - window->top > area->bottom - area->top) {
+    if (window->left < area->left || window->top < area->top || window->right > area->right ||
+        window->bottom > area->bottom)
+        Move(window, area->left - window->left, area->top - window->top);
+    if (window->top + clientTop + to[LAYOUT_CANCEL].bottom > area->bottom) {
         RECT refresh = to[LAYOUT_REFRESH];
         to[LAYOUT_REFRESH] = to[LAYOUT_CANCEL];
         to[LAYOUT_CANCEL] = refresh;
     }
-    if (window->left < area->left || window->top < area->top || window->right > area->right ||
-        window->bottom > area->bottom)
-        Move(window, area->left - window->left, area->top - window->top);
 }

@@ -24,19 +24,22 @@ struct DialogLayout {
     RECT controls[LAYOUT_CONTROLS];
 };
 
-// What the user can see of the work area: all of it, but where an input
-// panel is on and docked, the part above it.
-void UncoveredArea(const RECT* workArea, DWORD panelFlags, const RECT* panel, RECT* uncovered);
+// What the user can see: the visible desktop the input panel reports,
+// clipped to the work area, or the whole work area where there is no
+// report (visibleDesktop NULL) or nothing of it is left.
+void VisibleArea(const RECT* workArea, const RECT* visibleDesktop, RECT* area);
 
 // The template's layout fitted to an area. Where it fits, it is kept as it
 // is. Otherwise the two lists give way, narrower down to the labels' width
 // and shorter down to two entries each, then one, and what lies right of or
 // below them moves with them; the buttons close up and the labels keep
 // their size. A list's least height is its entries and its border. Where
-// even that does not fit, Cancel takes Refresh's place, so that OK and
-// Cancel are the buttons still in view. A window not wholly inside the
-// area goes to its top-left; one inside stays where it is.
-void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int entryHeight, int listBorder,
+// Cancel would still reach below the area, it takes Refresh's place, as
+// high as a button but OK can be; below the height where even that is cut,
+// the caption's close box, always in view, does what Cancel does. A window
+// not wholly inside the area goes to its top-left; one inside stays where
+// it is. clientTop: how far the client area lies below the window's top.
+void FitLayout(const DialogLayout* fromTemplate, const RECT* area, int clientTop, int entryHeight, int listBorder,
                DialogLayout* fitted);
 
 // The dialog laid out again from its template's layout for what the user

@@ -18,10 +18,15 @@ static BOOL g_templateRead = FALSE;
 static RECT g_fittedArea;
 static BOOL g_fitted = FALSE;
 
+static int g_clientTop;
+
 static BOOL ReadLayout(HWND dialog, DialogLayout* layout)
 {
+    POINT clientOrigin = {0, 0};
     if (!GetWindowRect(dialog, &layout->window))
         return FALSE;
+    MapWindowPoints(dialog, NULL, &clientOrigin, 1);
+    g_clientTop = clientOrigin.y - layout->window.top;
     for (int i = 0; i < LAYOUT_CONTROLS; i++) {
         RECT* rect = &layout->controls[i];
         if (!GetWindowRect(GetDlgItem(dialog, LAYOUT_IDS[i]), rect))
@@ -38,22 +43,22 @@ static void Place(HWND window, const RECT* now, const RECT* rect)
         MoveWindow(window, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
 }
 
-// The work area less a docked input panel. An image without the input
-// panel has no SipGetInfo: there the work area is all the user sees.
-static BOOL GetUncoveredArea(RECT* area)
+// The part of the work area the input panel leaves in view, as the panel
+// reports it. An image without the input panel has no SipGetInfo: there
+// the work area is all the user sees.
+static BOOL GetVisibleArea(RECT* area)
 {
     RECT workArea;
     if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
         return FALSE;
-    *area = workArea;
     // Through the type that stands for any function, as a cast between two others warns.
     SIP_GET_INFO getPanelInfo =
         (SIP_GET_INFO)(void (*)(void))GetProcAddressW(GetModuleHandleW(TEXT("coredll.dll")), SIP_GET_INFO_NAME);
     SIPINFO panel;
     memset(&panel, 0, sizeof(panel));
     panel.cbSize = sizeof(panel);
-    if (getPanelInfo != NULL && getPanelInfo(&panel))
-        UncoveredArea(&workArea, panel.fdwFlags, &panel.rcSipRect, area);
+    BOOL reported = getPanelInfo != NULL && getPanelInfo(&panel);
+    VisibleArea(&workArea, reported ? &panel.rcVisibleDesktop : NULL, area);
     return TRUE;
 }
 
@@ -68,7 +73,7 @@ void FitDialogToWorkArea(HWND dialog)
     RECT area;
     DialogLayout now;
     int entryHeight = (int)SendMessageW(GetDlgItem(dialog, IDC_FUNCTION_LIST), LB_GETITEMHEIGHT, 0, 0);
-    if (!g_templateRead || entryHeight <= 0 || !GetUncoveredArea(&area) || !ReadLayout(dialog, &now) ||
+    if (!g_templateRead || entryHeight <= 0 || !GetVisibleArea(&area) || !ReadLayout(dialog, &now) ||
         (g_fitted && memcmp(&area, &g_fittedArea, sizeof(area)) == 0))
         return;
     DialogLayout from = g_templateLayout, fitted;
@@ -76,7 +81,7 @@ void FitDialogToWorkArea(HWND dialog)
     from.window.bottom += now.window.top - from.window.top;
     from.window.left = now.window.left;
     from.window.top = now.window.top;
-    FitLayout(&from, &area, entryHeight, LIST_BORDER_PIXELS, &fitted);
+    FitLayout(&from, &area, g_clientTop, entryHeight, LIST_BORDER_PIXELS, &fitted);
     Place(dialog, &now.window, &fitted.window);
     for (int i = 0; i < LAYOUT_CONTROLS; i++)
         Place(GetDlgItem(dialog, LAYOUT_IDS[i]), &now.controls[i], &fitted.controls[i]);

@@ -15,6 +15,10 @@ void LoadText(HINSTANCE module, UINT id, WCHAR* text, int chars);
 // texts to these.
 #define BOX_TEXT_CHARS 120
 #define BOX_CAPTION_CHARS 40
+// The dialog's title, by which a second start finds it, and the text of a
+// list entry that could not be read; a host test holds them too.
+#define TITLE_CHARS 100
+#define SLOT_TEXT_CHARS 40
 
 // A box with one OK button, on top, with the module's texts of these
 // numbers; owned by owner, which takes no input while it is up, or by none.

@@ -1,11 +1,11 @@
 #include "app/choice_dialog.h"
 #include "app/dialog_layout.h"
+#include "app/load_text.h"
 
 #include "resources/resource.h"
 
 HINSTANCE g_hInstance = NULL;
 
-#define TITLE_CHARS 100
 #define COMMON_CONTROL_CLASSES 0x00000200
 
 static HWND CreateChoiceDialog(void)

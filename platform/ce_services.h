@@ -88,8 +88,9 @@ CE_LAYOUT(DEVMGR_BUS_NAME_AT_1064, offsetof(DEVMGR_DEVICE_INFORMATION, szBusName
 // The search is ended with CloseHandle.
 HANDLE WINAPI FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
 
-// The input panel (sipapi.h). rcVisibleDesktop is the work area less a
-// docked panel; rcSipRect is the panel's window.
+// The input panel (sipapi.h). rcVisibleDesktop is the part of the desktop
+// the panel leaves in view: the work area less a docked panel, all of it
+// when the panel floats; rcSipRect is the panel's window.
 #define SIPF_OFF 0x00000000
 #define SIPF_ON 0x00000001
 #define SIPF_DOCKED 0x00000002

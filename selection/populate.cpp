@@ -5,8 +5,6 @@
 #include "resources/resource.h"
 #include "settings/registry_settings.h"
 
-#define SLOT_TEXT_CHARS 40
-
 void ShowErrorBox(UINT textId)
 {
     ShowTextBox(g_hInstance, NULL, textId, IDS_ERROR_CAPTION);

@@ -69,19 +69,25 @@ TEST_F(ResourcesTest, StringsAndTheTitleMatchTheCaption)
     }
 }
 
-// A text longer than its box's buffer would show cut, in that language only.
-TEST_F(ResourcesTest, EveryBoxTextOfEveryLanguageFitsItsBuffer)
+// A text longer than the buffer the program loads it into would show cut,
+// in that language only. The applet's name and description (1, 2) are
+// fitted to the Control Panel's fields on purpose.
+TEST_F(ResourcesTest, EveryStringOfEveryLanguageFitsItsBuffer)
 {
     const UINT captions[] = {IDS_ERROR_CAPTION, IDS_WARNING_CAPTION};
     for (const char* language : {"", ".de", ".fr", ".es"}) {
         SCOPED_TRACE(language);
         ASSERT_TRUE(HostLoadResourceFile((std::string(PALVENOR_RESOURCE_FOLDER "/palvenor") + language + ".res").c_str()));
-        for (UINT id = IDS_ERROR_CAPTION; id <= IDS_NOT_CHANGED; id++) {
+        for (UINT id = IDS_TITLE; id <= IDS_UNAVAILABLE; id++) {
             bool caption = std::find(std::begin(captions), std::end(captions), id) != std::end(captions);
+            int buffer = id == IDS_TITLE         ? TITLE_CHARS
+                         : id == IDS_UNAVAILABLE ? SLOT_TEXT_CHARS
+                         : caption               ? BOX_CAPTION_CHARS
+                                                 : BOX_TEXT_CHARS;
             WCHAR text[200];
             int length = LoadStringW(HostModuleInstance(), id, text, 200);
             EXPECT_GT(length, 0) << id;
-            EXPECT_LT(length, caption ? BOX_CAPTION_CHARS : BOX_TEXT_CHARS) << id;
+            EXPECT_LT(length, buffer) << id;
         }
     }
     ASSERT_TRUE(HostLoadResourceFile(PALVENOR_RESOURCE_FILE));

@@ -11,9 +11,15 @@
 // Its DWORD TaskbarHeight: the taskbar along the bottom of the screen,
 // whatever way the screen is turned; the work area is the screen less it.
 // Its subkey InputPanel: present where the image has the input panel, with
-// DWORD Flags (SIPF_*) and the panel's window, Rect (REG_BINARY: left, top,
-// right, bottom).
+// DWORD Flags (SIPF_*), DWORD Height (the panel's when docked: the input
+// panel docks it along the work area's bottom) and the floating panel's
+// window, FloatingRect (REG_BINARY: left, top, right, bottom).
 #define EMULATOR_INPUT_PANEL_KEY L"Software\\Palvenor\\Emulator\\InputPanel"
+// What the device read as it last booted: CE reads the MUI settings
+// (HKLM\MUI Enable and SysLang, HKCU\MUI CurLang) at boot, and a change
+// takes effect at the next soft reset. EmulatorSoftReset takes them anew;
+// a device imported and never reset has MUI off.
+#define EMULATOR_BOOT_KEY L"Software\\Palvenor\\Emulator\\Boot"
 
 // A value of the emulated device, at most capacity bytes of it; 0 when it
 // is absent or of another type.

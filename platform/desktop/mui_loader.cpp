@@ -3,11 +3,14 @@
 // has no such lookup.
 #include <windows.h>
 
+#include "emulated_device.h"
+
 // A module's resources in another language live in a resource-only DLL
-// beside it, <module>.<LCID>.mui. As CE 5's kernel loader does it: MUI is
-// on only where HKLM\MUI, Enable, is a nonzero DWORD; the languages tried
-// are the user's (HKCU\MUI, CurLang), its primary language's default
-// variant, the system's (HKLM\MUI, SysLang) and its default variant; the
+// beside it, <module>.<LCID>.mui. As CE 5's kernel loader does it, from
+// the settings as the device read them at its last boot: MUI is on only
+// where HKLM\MUI, Enable, is a nonzero DWORD; the languages tried are the
+// user's (HKCU\MUI, CurLang), its primary language's default variant, the
+// system's (HKLM\MUI, SysLang) and its default variant; the
 // first file that loads serves the module. A .mui is loaded as data only,
 // once per module for the life of the process, as CE keeps it; one that
 // will not load is no .mui. Icons stay in the module: LoadIconW forwards.
@@ -32,16 +35,49 @@ static DWORD ReadMuiValue(HKEY root, LPCWSTR name)
     return value;
 }
 
+static const struct {
+    HKEY root;
+    LPCWSTR name;
+} BOOT_SETTINGS[] = {{HKEY_LOCAL_MACHINE, L"Enable"}, {HKEY_CURRENT_USER, L"CurLang"}, {HKEY_LOCAL_MACHINE, L"SysLang"}};
+
+// The device's soft reset, as far as MUI goes: the settings read anew.
+// Called by the scripts and tests that change the device's language
+// (rundll32 coredll.dll,EmulatorSoftReset); CE has no such export.
+extern "C" void CALLBACK EmulatorSoftReset(HWND window, HINSTANCE instance, LPSTR commandLine, int show)
+{
+    (void)window, (void)instance, (void)commandLine, (void)show;
+    HKEY boot;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_BOOT_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &boot, NULL) !=
+        ERROR_SUCCESS)
+        return;
+    for (int i = 0; i < (int)(sizeof(BOOT_SETTINGS) / sizeof(BOOT_SETTINGS[0])); i++) {
+        DWORD value = ReadMuiValue(BOOT_SETTINGS[i].root, BOOT_SETTINGS[i].name);
+        RegSetValueExW(boot, BOOT_SETTINGS[i].name, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+    }
+    RegCloseKey(boot);
+}
+
+// A setting as the device read it at its last boot; 0 when it never booted.
+static DWORD BootValue(LPCWSTR name)
+{
+    HKEY boot;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_BOOT_KEY, 0, KEY_QUERY_VALUE, &boot) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = ReadDword(boot, name);
+    RegCloseKey(boot);
+    return value;
+}
+
 static HMODULE LoadMui(HMODULE module)
 {
-    DWORD user = ReadMuiValue(HKEY_CURRENT_USER, L"CurLang") & 0xFFFF;
-    DWORD system = ReadMuiValue(HKEY_LOCAL_MACHINE, L"SysLang") & 0xFFFF;
+    DWORD user = BootValue(L"CurLang") & 0xFFFF;
+    DWORD system = BootValue(L"SysLang") & 0xFFFF;
     const DWORD languages[] = {user, (DWORD)MAKELANGID(PRIMARYLANGID(user), SUBLANG_DEFAULT), system,
                                (DWORD)MAKELANGID(PRIMARYLANGID(system), SUBLANG_DEFAULT)};
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     // ".LLLL.mui" and the terminator.
-    if (ReadMuiValue(HKEY_LOCAL_MACHINE, L"Enable") == 0 || length == 0 || length > MAX_PATH - 10)
+    if (BootValue(L"Enable") == 0 || length == 0 || length > MAX_PATH - 10)
         return NULL;
     lstrcpyW(path + length, L".0000.mui");
     for (int i = 0; i < 4; i++) {

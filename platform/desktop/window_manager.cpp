@@ -44,9 +44,12 @@ extern "C" BOOL WINAPI CeSystemParametersInfoW(UINT action, UINT parameter, PVOI
     return SystemParametersInfoW(action, parameter, value, flags);
 }
 
-// The input panel, from the emulated device: off, on and docked above the
-// taskbar, or on and floating. A docked panel hides the part of the work
-// area from its top down; a floating one hides nothing CE accounts for.
+// The input panel as CE's places it, from the emulated device: off, on and
+// docked, or on and floating. Docked, it lies along the bottom of the work
+// area, above the taskbar, as wide as the screen and Height high, so it
+// follows the screen when it turns; the desktop left in view is the work
+// area above it, nothing where it is taller than the area. Floating, it
+// lies at FloatingRect and leaves the work area in view.
 extern "C" BOOL WINAPI SipGetInfo(SIPINFO* info)
 {
     HKEY panel;
@@ -61,15 +64,23 @@ extern "C" BOOL WINAPI SipGetInfo(SIPINFO* info)
     RECT work, window;
     memset(&window, 0, sizeof(window));
     DWORD flags = ReadDword(panel, L"Flags");
-    ReadValue(panel, L"Rect", REG_BINARY, &window, sizeof(window));
+    LONG height = (LONG)ReadDword(panel, L"Height");
+    ReadValue(panel, L"FloatingRect", REG_BINARY, &window, sizeof(window));
     RegCloseKey(panel);
     if (!GetWorkArea(&work))
         return FALSE;
+    RECT visible = work;
+    if (flags & SIPF_DOCKED) {
+        if (height < 0 || height > work.bottom - work.top)
+            height = work.bottom - work.top;
+        window = work;
+        window.top = work.bottom - height;
+        if (flags & SIPF_ON)
+            visible.bottom = window.top;
+    }
     info->fdwFlags = flags;
     info->rcSipRect = window;
-    info->rcVisibleDesktop = work;
-    if ((flags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED) && window.top < work.bottom)
-        info->rcVisibleDesktop.bottom = window.top > work.top ? window.top : work.top;
+    info->rcVisibleDesktop = visible;
     info->dwImDataSize = 0;
     return TRUE;
 }

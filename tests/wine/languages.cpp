@@ -6,10 +6,23 @@
 #include <cpl.h>
 #include <psapi.h>
 
+// The emulated device's soft reset: CE reads its MUI settings as it boots.
+static void SoftReset(void)
+{
+    HMODULE core = LoadLibraryW(L"coredll.dll");
+    typedef void(CALLBACK * Reset)(HWND, HINSTANCE, LPSTR, int);
+    Reset reset = core != NULL ? (Reset)(void*)GetProcAddress(core, "EmulatorSoftReset") : NULL;
+    CHECK(reset != NULL, "coredll.dll has no EmulatorSoftReset");
+    if (reset != NULL)
+        reset(NULL, NULL, (LPSTR) "", 0);
+    if (core != NULL)
+        FreeLibrary(core);
+}
+
 // The user's language (0: none chosen), the system's, and HKLM\MUI's
-// Enable (NO_VALUE: absent).
+// Enable (NO_VALUE: absent); then the device is soft-reset, unless asked not to.
 static const DWORD NO_VALUE = ~0u;
-static void SetLanguage(DWORD user, DWORD system, DWORD enable)
+static void SetLanguage(DWORD user, DWORD system, DWORD enable, bool reset = true)
 {
     HKEY key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"MUI", 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS) {
@@ -27,6 +40,8 @@ static void SetLanguage(DWORD user, DWORD system, DWORD enable)
             RegDeleteValueW(key, L"Enable");
         RegCloseKey(key);
     }
+    if (reset)
+        SoftReset();
 }
 
 static Text WindowsFile(const wchar_t* name)
@@ -39,13 +54,22 @@ static Text WindowsFile(const wchar_t* name)
 struct Texts {
     const wchar_t *caption, *functions, *stores, *ok, *cancel, *refresh;
     const wchar_t *errorCaption, *noStore, *warning;
+    const wchar_t* unavailable; // where set, a client driver that cannot be listed shows this
 };
 
 // What a person meets on one start: the dialog, and the box OK gives with no store chosen.
 static void ExpectDialogAndError(const Texts& t, const char* what)
 {
+    HKEY key;
+    Text unlisted = Text(CLIENT_DRIVERS_KEY) + L"\\L128_" + Text(123, L'x');
+    if (t.unavailable != NULL &&
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, unlisted.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS)
+        RegCloseKey(key);
     Palvenor app = Start();
     if (WaitForDialog(&app)) {
+        std::vector<Text> functions = ReadList(app.dialog, IDC_FUNCTION_LIST).entries;
+        CHECK(t.unavailable == NULL || std::find(functions.begin(), functions.end(), t.unavailable) != functions.end(),
+              "%s: no \"%s\" among the client drivers", what, t.unavailable ? Narrow(t.unavailable).c_str() : "");
         struct {
             int id;
             const wchar_t* text;
@@ -64,7 +88,7 @@ static void ExpectDialogAndError(const Texts& t, const char* what)
 }
 
 static const Texts ENGLISH = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
-                              ERROR_CAPTION, L"Error, selected storage type not found.", WARNING_TEXT};
+                              ERROR_CAPTION, L"Error, selected storage type not found.", WARNING_TEXT, NULL};
 
 static const struct {
     DWORD language;
@@ -73,17 +97,17 @@ static const struct {
 } LANGUAGES[] = {
     {0x0407,
      {L"USB-Funktion Palvenor", L"USB-Funktionen", L"Speicher für den Host:", L"OK", L"Abbrechen", L"Neu laden",
-      L"Palvenor-Fehler", L"Fehler: Kein Speicher ausgewählt.", L"Treiberwechsel...\r\n\n    Ziehen Sie jetzt das USB-Kabel ab!"},
+      L"Palvenor-Fehler", L"Fehler: Kein Speicher ausgewählt.", L"Treiberwechsel...\r\n\n    Ziehen Sie jetzt das USB-Kabel ab!", NULL},
      L"USB-Funktion Palvenor", L"Wählen Sie die USB-Funktion, die einem Host angeboten wird."},
     {0x040C,
      {L"Fonction USB Palvenor", L"Fonctions USB", L"Stockage à partager\u00A0:", L"OK", L"Annuler", L"Actualiser",
       L"Erreur Palvenor", L"Erreur\u00A0: aucun périphérique de stockage sélectionné.",
-      L"Changement de pilote...\r\n\n    Débranchez le câble USB\u00A0!"},
+      L"Changement de pilote...\r\n\n    Débranchez le câble USB\u00A0!", NULL},
      L"Fonction USB Palvenor", L"Choisissez la fonction USB présentée à un hôte."},
     {0x040A,
      {L"Función USB Palvenor", L"Funciones USB", L"Unidad a compartir:", L"Aceptar", L"Cancelar", L"Actualizar",
       L"Error de Palvenor", L"Error: no hay ninguna unidad seleccionada.",
-      L"Cambio de controlador...\r\n\n    ¡Desconecte ahora el cable USB!"},
+      L"Cambio de controlador...\r\n\n    ¡Desconecte ahora el cable USB!", NULL},
      L"Función USB Palvenor", L"Elija la función USB que se ofrece a un host."},
 };
 
@@ -170,8 +194,17 @@ void LanguageFallbacks(void)
     Text mui = WindowsFile(L"palvenor.exe.0407.mui"), kept = mui + L".kept";
     const Texts& german = LANGUAGES[0].texts;
     const Texts& spanish = LANGUAGES[2].texts;
-    const Texts lacking = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
-                           L"Palvenor-Fehler", L"Palvenor Error 12", WARNING_TEXT};
+    // Its second block, strings 16 and 17, is not there at all: they come from the module.
+    const Texts lacking = {TITLE,
+                           L"USB Functions",
+                           L"Mass Storage to Expose:",
+                           L"OK",
+                           L"Cancel",
+                           L"Refresh",
+                           L"Palvenor-Fehler",
+                           L"Palvenor Error 12",
+                           WARNING_TEXT,
+                           L"(unavailable)"};
     const struct {
         const char* what;
         DWORD user, system, enable;
@@ -211,6 +244,14 @@ void LanguageFallbacks(void)
             CHECK(CopyFileW(kept.c_str(), mui.c_str(), FALSE) && DeleteFileW(kept.c_str()),
                   "%s: the German MUI file could not be put back", r.what);
     }
+    // CE reads the settings as it boots: a language chosen since takes
+    // effect at the next soft reset, not at the next start.
+    ImportDevice({L"devices\\default.reg"});
+    SetLanguage(0x0407, 0x0409, 1);
+    SetLanguage(0x040A, 0x0409, 1, false);
+    ExpectDialogAndError(german, "Spanish chosen, the device not yet reset: still German");
+    SoftReset();
+    ExpectDialogAndError(spanish, "Spanish chosen, the device reset");
     SetLanguage(0, 0x0409, 1);
     g_palvenor = built;
 }

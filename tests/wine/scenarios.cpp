@@ -805,20 +805,26 @@ static void WindowAndRegistryRules(void)
     screen.cbSize = sizeof(screen);
     GetMonitorInfoW(MonitorFromWindow(NULL, MONITOR_DEFAULTTOPRIMARY), &screen);
     const RECT full = screen.rcMonitor, taskbar = {full.left, full.top, full.right, full.bottom - 26};
+    // The panel as CE's docks it: along the work area's bottom, screen-wide, 80 pixels high.
     const RECT docked = {0, taskbar.bottom - 80, full.right, taskbar.bottom}, above = {0, 0, full.right, docked.top};
+    const RECT dockedOnFull = {0, full.bottom - 80, full.right, full.bottom}, floating = {20, 40, 220, 120};
+    const RECT none = {0, 0, full.right, 0};
     const struct {
         const char* what;
         DWORD taskbarType, taskbar; // REG_NONE: no value
         DWORD panelFlags;           // ~0: no input panel in the image
-        const RECT *workArea, *visible;
+        DWORD panelHeight;
+        const RECT *workArea, *visible, *panel;
     } areas[] = {
-        {"a 26-pixel taskbar, the panel off", REG_DWORD, 26, SIPF_DOCKED, &taskbar, &taskbar},
-        {"a docked panel open", REG_DWORD, 26, SIPF_ON | SIPF_DOCKED, &taskbar, &above},
-        {"a floating panel open", REG_DWORD, 26, SIPF_ON, &taskbar, &taskbar},
-        {"no input panel in the image", REG_DWORD, 26, ~0u, &taskbar, NULL},
-        {"a taskbar as a string", REG_SZ, 26, SIPF_DOCKED, &full, &full},
-        {"a taskbar taller than the screen", REG_DWORD, 100000, SIPF_DOCKED, &full, &full},
-        {"no taskbar", REG_NONE, 0, SIPF_DOCKED, &full, &full},
+        {"a 26-pixel taskbar, the panel off", REG_DWORD, 26, SIPF_DOCKED, 80, &taskbar, &taskbar, &docked},
+        {"a docked panel open", REG_DWORD, 26, SIPF_ON | SIPF_DOCKED, 80, &taskbar, &above, &docked},
+        {"a docked panel taller than the work area", REG_DWORD, 26, SIPF_ON | SIPF_DOCKED, 5000, &taskbar, &none,
+         &taskbar},
+        {"a floating panel open", REG_DWORD, 26, SIPF_ON, 80, &taskbar, &taskbar, &floating},
+        {"no input panel in the image", REG_DWORD, 26, ~0u, 80, &taskbar, NULL, NULL},
+        {"a taskbar as a string", REG_SZ, 26, SIPF_DOCKED, 80, &full, &full, &dockedOnFull},
+        {"a taskbar taller than the screen", REG_DWORD, 100000, SIPF_DOCKED, 80, &full, &full, &dockedOnFull},
+        {"no taskbar", REG_NONE, 0, SIPF_DOCKED, 80, &full, &full, &dockedOnFull},
     };
     for (auto& a : areas) {
         HKEY emulator, panel;
@@ -833,7 +839,8 @@ static void WindowAndRegistryRules(void)
         if (a.panelFlags != ~0u && RegCreateKeyExW(emulator, L"InputPanel", 0, NULL, 0, KEY_SET_VALUE, NULL, &panel,
                                                     NULL) == ERROR_SUCCESS) {
             SetDword(panel, L"Flags", a.panelFlags);
-            RegSetValueExW(panel, L"Rect", 0, REG_BINARY, (const BYTE*)&docked, sizeof(docked));
+            SetDword(panel, L"Height", a.panelHeight);
+            RegSetValueExW(panel, L"FloatingRect", 0, REG_BINARY, (const BYTE*)&floating, sizeof(floating));
             RegCloseKey(panel);
         }
         RegCloseKey(emulator);
@@ -850,10 +857,11 @@ static void WindowAndRegistryRules(void)
         info.cbSize = sizeof(info);
         CHECK((getInfo != NULL) == (a.visible != NULL), "with %s, SipGetInfo is %sfound", a.what, getInfo ? "" : "not ");
         CHECK(getInfo == NULL || (getInfo(&info) && info.fdwFlags == a.panelFlags &&
-                                  EqualRect(&info.rcVisibleDesktop, a.visible) && EqualRect(&info.rcSipRect, &docked)),
-              "with %s, SipGetInfo: flags %lx, the visible desktop %ld,%ld,%ld,%ld", a.what, info.fdwFlags,
-              info.rcVisibleDesktop.left, info.rcVisibleDesktop.top, info.rcVisibleDesktop.right,
-              info.rcVisibleDesktop.bottom);
+                                  EqualRect(&info.rcVisibleDesktop, a.visible) && EqualRect(&info.rcSipRect, a.panel)),
+              "with %s, SipGetInfo: flags %lx, the visible desktop %ld,%ld,%ld,%ld, the panel %ld,%ld,%ld,%ld", a.what,
+              info.fdwFlags, info.rcVisibleDesktop.left, info.rcVisibleDesktop.top, info.rcVisibleDesktop.right,
+              info.rcVisibleDesktop.bottom, info.rcSipRect.left, info.rcSipRect.top, info.rcSipRect.right,
+              info.rcSipRect.bottom);
     }
 }
 

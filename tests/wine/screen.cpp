@@ -48,8 +48,10 @@ static void CloseDeviceFont(DeviceFont* font)
 }
 
 // The device screen as the test set it up: the size it asked for, the
-// taskbar of devices/default.reg and the input panel it placed. What the
-// user can see is the screen less the taskbar and a docked, open panel.
+// taskbar of devices/default.reg and the input panel it described. What the
+// user can see is the screen less the taskbar and a docked, open panel of
+// that height; a panel that leaves nothing leaves the dialog the screen
+// less the taskbar, its caption's close box in view.
 static const int TASKBAR_HEIGHT = 26;
 static struct {
     int width, height;
@@ -60,7 +62,8 @@ static struct {
 static RECT SeenArea(void)
 {
     RECT area = {0, 0, g_screen.width, g_screen.height - TASKBAR_HEIGHT};
-    if ((g_screen.panelFlags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED))
+    if ((g_screen.panelFlags & (SIPF_ON | SIPF_DOCKED)) == (SIPF_ON | SIPF_DOCKED) &&
+        g_screen.panelHeight < area.bottom)
         area.bottom -= g_screen.panelHeight;
     return area;
 }
@@ -229,21 +232,20 @@ int ScreenFit(void)
     return g_failures == 0 ? 0 : 1;
 }
 
-// The input panel opens or closes, docked above the taskbar or floating,
-// and every top-level window is told, as CE tells them.
+// The input panel opens or closes, docked (the emulated panel docks it
+// above the taskbar) or floating over the dialog, and every top-level
+// window is told, as CE tells them.
 static void SetPanel(DWORD flags, int height)
 {
     g_screen.panelFlags = flags;
     g_screen.panelHeight = height;
-    int bottom = g_screen.height - TASKBAR_HEIGHT;
-    RECT window = {0, bottom - height, g_screen.width, bottom};
-    if ((flags & SIPF_DOCKED) == 0)
-        window = {20, 40, g_screen.width - 20, 40 + height};
+    RECT floating = {20, 40, g_screen.width - 20, 40 + height};
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\InputPanel", 0, NULL, 0, KEY_SET_VALUE,
                         NULL, &key, NULL) == ERROR_SUCCESS) {
         SetDword(key, L"Flags", flags);
-        RegSetValueExW(key, L"Rect", 0, REG_BINARY, (const BYTE*)&window, sizeof(window));
+        SetDword(key, L"Height", (DWORD)height);
+        RegSetValueExW(key, L"FloatingRect", 0, REG_BINARY, (const BYTE*)&floating, sizeof(floating));
         RegCloseKey(key);
     }
     DWORD_PTR ignored;
@@ -331,9 +333,12 @@ int ScreenTurns(void)
         {"a 140-pixel docked panel opens: 240x154, the upper list at two entries", PANEL, SIPF_ON | SIPF_DOCKED, 140,
          false, 2},
         {"it closes", PANEL, SIPF_DOCKED, 140, false, 2},
-        {"the screen turns to 320x240", TURN, 0, 0, false, 2},
-        {"an 80-pixel docked panel opens: 320x134", PANEL, SIPF_ON | SIPF_DOCKED, 80, false, 1},
+        {"a docked panel taller than the screen: the dialog keeps the work area", PANEL, SIPF_ON | SIPF_DOCKED, 400,
+         true, 2},
+        {"an 80-pixel docked panel instead: 240x214", PANEL, SIPF_ON | SIPF_DOCKED, 80, false, 2},
+        {"the screen turns to 320x240, the panel docked at its new bottom: 320x134", TURN, 0, 0, false, 1},
         {"it closes", PANEL, SIPF_DOCKED, 80, false, 2},
+        {"a floating panel over the dialog: nothing moves", PANEL, SIPF_ON, 100, true, 2},
     };
     ExpectFits(app.dialog, font, "on 240x320 with a 26-pixel taskbar", 2);
     for (auto& step : steps) {
@@ -377,8 +382,13 @@ void FitWhileABoxWaits(void)
         Choose(app.dialog, IDC_FUNCTION_LIST, 0);
         Press(app.dialog, IDOK);
         CHECK(WaitForWindow(app, WARNING_CAPTION, true) != NULL, "no remove-cable warning");
-        SetPanel(SIPF_ON | SIPF_DOCKED, 120);
-        RECT window = {}, seen = SeenArea();
+        // Docked, it leaves 40 pixels less than the dialog's height in view,
+        // whatever the screen: the dialog must be fitted anew.
+        RECT window = {};
+        GetWindowRect(app.dialog, &window);
+        SetPanel(SIPF_ON | SIPF_DOCKED, g_screen.height - TASKBAR_HEIGHT - (Height(window) - 40));
+        RECT seen = SeenArea();
+        CHECK(!Inside(window, seen), "the panel leaves the dialog room: %ldx%ld", seen.right, seen.bottom);
         CHECK(WaitUntil([&] { return GetWindowRect(app.dialog, &window) && Inside(window, seen); }),
               "the dialog behind the box did not fit %ldx%ld: %ld,%ld,%ld,%ld", seen.right, seen.bottom, window.left,
               window.top, window.right, window.bottom);
