@@ -37,3 +37,24 @@ DWORD ReadDword(HKEY key, LPCWSTR name)
         return 0;
     return value;
 }
+
+// CE's work area belongs to the system: it is the screen less the taskbar,
+// for every program, and it follows the screen when the screen turns. The
+// input panel does not change it. Wine keeps a work area per process, as it
+// was when the process asked first; the screen's own rectangle is current.
+BOOL EmulatedWorkArea(RECT* area)
+{
+    MONITORINFO screen;
+    screen.cbSize = sizeof(screen);
+    if (!GetMonitorInfoW(MonitorFromWindow(NULL, MONITOR_DEFAULTTOPRIMARY), &screen))
+        return FALSE;
+    *area = screen.rcMonitor;
+    HKEY device;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_QUERY_VALUE, &device) == ERROR_SUCCESS) {
+        LONG taskbar = (LONG)ReadDword(device, L"TaskbarHeight");
+        RegCloseKey(device);
+        if (taskbar > 0 && taskbar <= area->bottom - area->top)
+            area->bottom -= taskbar;
+    }
+    return TRUE;
+}

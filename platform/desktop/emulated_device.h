@@ -29,5 +29,7 @@ DWORD ReadValue(HKEY key, LPCWSTR name, DWORD type, void* data, DWORD capacity);
 void ReadTextField(HKEY key, LPCWSTR name, WCHAR* field, DWORD fieldChars);
 // 0 when absent or of another type.
 DWORD ReadDword(HKEY key, LPCWSTR name);
+// The work area as CE's window manager has it.
+BOOL EmulatedWorkArea(RECT* area);
 
 #endif

@@ -37,7 +37,9 @@ extern "C" BOOL WINAPI CeCreateProcessW(LPCWSTR application, LPWSTR commandLine,
 
 // CE looks up exports by wide name, the desktop by 8-bit name. CE's COREDLL
 // is built from components: on an image without the input panel it has no
-// SipGetInfo, and the emulated device says whether it has one.
+// SipGetInfo, and the emulated device says whether it has one. (The panel's
+// library refuses to load without one; once loaded it stays, so the lookup
+// asks the device too.)
 extern "C" FARPROC WINAPI CeGetProcAddressW(HMODULE module, LPCWSTR name)
 {
     if (IS_INTRESOURCE(name))

@@ -844,6 +844,10 @@ static void WindowAndRegistryRules(void)
             RegCloseKey(panel);
         }
         RegCloseKey(emulator);
+        // A program importing SipGetInfo loads only where the image has the panel.
+        Text importer = g_palvenor.substr(0, g_palvenor.rfind(L'\\')) + L"\\sip_importer.exe";
+        CHECK(RunAndWait(L"\"" + importer + L"\"") == (a.visible != NULL), "with %s, a program importing SipGetInfo %s",
+              a.what, a.visible != NULL ? "did not run" : "was loaded");
         RECT area = {};
         CHECK(g_core.SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && EqualRect(&area, a.workArea),
               "with %s, the work area is %ld,%ld,%ld,%ld", a.what, area.left, area.top, area.right, area.bottom);
