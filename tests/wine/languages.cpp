@@ -195,16 +195,8 @@ void LanguageFallbacks(void)
     const Texts& german = LANGUAGES[0].texts;
     const Texts& spanish = LANGUAGES[2].texts;
     // Its second block, strings 16 and 17, is not there at all: they come from the module.
-    const Texts lacking = {TITLE,
-                           L"USB Functions",
-                           L"Mass Storage to Expose:",
-                           L"OK",
-                           L"Cancel",
-                           L"Refresh",
-                           L"Palvenor-Fehler",
-                           L"Palvenor Error 12",
-                           WARNING_TEXT,
-                           L"(unavailable)"};
+    const Texts lacking = {TITLE, L"USB Functions", L"Mass Storage to Expose:", L"OK", L"Cancel", L"Refresh",
+                           L"Palvenor-Fehler", L"Palvenor Error 12", WARNING_TEXT, L"(unavailable)"};
     const struct {
         const char* what;
         DWORD user, system, enable;
