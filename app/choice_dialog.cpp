@@ -12,11 +12,31 @@ FunctionList* g_pFunctionList = NULL;
 // another operation or release the lists the waiting one is using.
 static BOOL g_operationRunning = FALSE;
 
+// A burst of announcements (a card's partitions, a flaky contact) gives one
+// rebuild, once the device has been quiet for QUIET_MS, and never later
+// than LATEST_MS after the first of them.
+#define QUIET_TIMER 1
+#define LATEST_TIMER 2
+#define QUIET_MS 250
+#define LATEST_MS 750
+static BOOL g_deviceChanged = FALSE;
+
+void NoteDeviceChange(HWND dialog)
+{
+    if (!g_deviceChanged)
+        SetTimer(dialog, LATEST_TIMER, LATEST_MS, NULL);
+    g_deviceChanged = TRUE;
+    SetTimer(dialog, QUIET_TIMER, QUIET_MS, NULL);
+}
+
 static void RunOperation(BOOL (*operation)(HWND), HWND dialog)
 {
     g_operationRunning = TRUE;
     operation(dialog);
     g_operationRunning = FALSE;
+    // A change announced while a box waited is followed once it is gone.
+    if (g_deviceChanged)
+        SetTimer(dialog, QUIET_TIMER, QUIET_MS, NULL);
 }
 
 INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -42,6 +62,19 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             break;
         }
         return TRUE;
+    case WM_DEVICECHANGE:
+        // Whatever came or went, the lists are read anew; lParam differs
+        // between CE and the desktop and is not read.
+        NoteDeviceChange(dialog);
+        return TRUE;
+    case WM_TIMER:
+        KillTimer(dialog, QUIET_TIMER);
+        KillTimer(dialog, LATEST_TIMER);
+        if (!g_operationRunning) {
+            g_deviceChanged = FALSE;
+            RunOperation(FollowDevice, dialog);
+        }
+        return TRUE;
     case WM_SETTINGCHANGE:
         // CE moves and sizes only full-screen windows when the screen turns,
         // and the input panel changes no window: both come as a setting
@@ -57,6 +90,7 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         DestroyWindow(dialog);
         return FALSE;
     case WM_DESTROY:
+        g_deviceChanged = FALSE;
         FreeStoreList(g_pStoreList);
         g_pStoreList = NULL;
         FreeFunctionList(g_pFunctionList);

@@ -13,6 +13,10 @@ extern StoreList* g_pStoreList;
 extern FunctionList* g_pFunctionList;
 
 INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// The device announced a change: both lists are rebuilt once it has been
+// quiet a moment, keeping what the person has selected, and not while an
+// operation waits on a box.
+void NoteDeviceChange(HWND dialog);
 
 // Runs the program: one dialog, one instance; always returns 0.
 int RunApplication(void);

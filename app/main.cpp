@@ -1,4 +1,5 @@
 #include "app/choice_dialog.h"
+#include "app/device_listener.h"
 #include "app/dialog_layout.h"
 #include "app/load_text.h"
 
@@ -38,6 +39,8 @@ int RunApplication(void)
         return 0;
     }
 
+    DeviceListener listener;
+    ListenForDevices(&listener);
     HWND dialog = CreateChoiceDialog();
     if (dialog != NULL) {
         FitDialogToWorkArea(dialog);
@@ -47,12 +50,15 @@ int RunApplication(void)
     // The loop ends with the dialog, not with the quit message it posts.
     MSG msg;
     while (IsWindow(dialog)) {
+        if (!WaitForMessage(&listener, dialog))
+            continue;
         GetMessageW(&msg, NULL, 0, 0);
         if (!IsDialogMessageW(dialog, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
     }
+    StopListening(&listener);
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // Windows CE services that the desktop SDK does not declare: the storage
-// manager's store enumeration, the device manager's search and the input
-// panel's state. A CE build
+// manager's store enumeration, the device manager's search and
+// notifications, message queues and the input panel's state. A CE build
 // takes these from the platform's own headers instead.
 #ifndef PALVENOR_CE_SERVICES_H
 #define PALVENOR_CE_SERVICES_H
@@ -116,6 +116,41 @@ typedef BOOL(WINAPI* SIP_GET_INFO)(SIPINFO* info);
 
 // CE looks up an export by a wide name.
 FARPROC WINAPI GetProcAddressW(HMODULE module, LPCWSTR name);
+
+// Point-to-point message queues (msgqueue.h). The read handle is waitable:
+// it is signalled while a message waits.
+typedef struct MSGQUEUEOPTIONS_OS {
+    DWORD dwSize;
+    DWORD dwFlags;
+    DWORD dwMaxMessages;
+    DWORD cbMaxMessage;
+    BOOL bReadAccess;
+} MSGQUEUEOPTIONS;
+
+CE_LAYOUT(MSGQUEUEOPTIONS_IS_20_BYTES, sizeof(MSGQUEUEOPTIONS) == 20);
+
+HANDLE WINAPI CreateMsgQueue(LPCWSTR name, MSGQUEUEOPTIONS* options);
+BOOL WINAPI ReadMsgQueue(HANDLE queue, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead, DWORD timeout,
+                         DWORD* flags);
+BOOL WINAPI CloseMsgQueue(HANDLE queue);
+
+// Device interface notifications (pnp.h): each advertised interface of the
+// class asked for reaches the queue as one record, its name after it.
+#define MAX_DEVCLASS_NAMELEN 64
+
+typedef struct _DEVDETAIL {
+    GUID guidDevClass;
+    DWORD dwReserved;
+    BOOL fAttached;
+    int cbName;
+    WCHAR szName[1];
+} DEVDETAIL;
+
+CE_LAYOUT(DEVDETAIL_NAME_AT_28, offsetof(DEVDETAIL, fAttached) == 20 && offsetof(DEVDETAIL, szName) == 28);
+
+// all: report the interfaces already advertised first. Ended with StopDeviceNotifications.
+HANDLE WINAPI RequestDeviceNotifications(const GUID* interfaceClass, HANDLE queue, BOOL all);
+BOOL WINAPI StopDeviceNotifications(HANDLE request);
 }
 
 #endif

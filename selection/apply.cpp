@@ -5,9 +5,7 @@
 #include "selection/function_bus.h"
 #include "settings/registry_settings.h"
 
-// The name behind the list box's selection, or null when nothing is
-// selected, the index is outside the list, or the slot is empty.
-static const WCHAR* SelectedName(HWND dialog, int listId, WCHAR* const* names, DWORD count)
+const WCHAR* SelectedName(HWND dialog, int listId, WCHAR* const* names, DWORD count)
 {
     LRESULT index = SendMessageW(GetDlgItem(dialog, listId), LB_GETCURSEL, 0, 0);
     if (index < 0 || (ULONG_PTR)index >= count)

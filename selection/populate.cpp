@@ -32,19 +32,25 @@ static BOOL FillListBox(HWND box, WCHAR* const* names, DWORD count)
     return filled;
 }
 
-// Selects the first slot whose name equals the registry value, by index.
-static void SelectNamedEntry(HWND box, LPCWSTR subkey, LPCWSTR valueName, WCHAR* const* names, DWORD count,
-                             int (*compare)(const WCHAR*, const WCHAR*))
+typedef int (*CompareNames)(const WCHAR*, const WCHAR*);
+
+// Selects the first slot whose name equals name, by index.
+static void SelectName(HWND box, const WCHAR* name, WCHAR* const* names, DWORD count, CompareNames compare)
 {
-    WCHAR value[REGISTRY_TEXT_CHARS + 1];
-    if (!ReadRegistryText(subkey, valueName, value))
-        return;
     for (DWORD i = 0; i < count; i++) {
-        if (names[i] != NULL && compare(names[i], value) == 0) {
+        if (names[i] != NULL && compare(names[i], name) == 0) {
             SendMessageW(box, LB_SETCURSEL, i, 0);
             return;
         }
     }
+}
+
+static void SelectNamedEntry(HWND box, LPCWSTR subkey, LPCWSTR valueName, WCHAR* const* names, DWORD count,
+                             CompareNames compare)
+{
+    WCHAR value[REGISTRY_TEXT_CHARS + 1];
+    if (ReadRegistryText(subkey, valueName, value))
+        SelectName(box, value, names, count, compare);
 }
 
 BOOL PopulateLists(HWND dialog)
@@ -87,4 +93,37 @@ BOOL PopulateLists(HWND dialog)
     SelectNamedEntry(functionBox, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, g_pFunctionList->names,
                      g_pFunctionList->count, _wcsicmp);
     return TRUE;
+}
+
+// The name behind a list's selection, copied, since the rebuild frees the
+// list; empty when nothing is selected.
+static void CopySelectedName(HWND dialog, int listId, WCHAR* const* names, DWORD count, WCHAR* copy, DWORD chars)
+{
+    const WCHAR* name = SelectedName(dialog, listId, names, count);
+    copy[0] = 0;
+    if (name != NULL)
+        wcsncpy(copy, name, chars - 1);
+    copy[chars - 1] = 0;
+}
+
+BOOL FollowDevice(HWND dialog)
+{
+    WCHAR store[DEVICENAMESIZE + 1];
+    WCHAR function[CLIENT_NAME_CHARS];
+    store[0] = function[0] = 0;
+    if (g_pStoreList != NULL)
+        CopySelectedName(dialog, IDC_STORAGE_LIST, g_pStoreList->deviceNames, g_pStoreList->count, store,
+                         DEVICENAMESIZE + 1);
+    if (g_pFunctionList != NULL)
+        CopySelectedName(dialog, IDC_FUNCTION_LIST, g_pFunctionList->names, g_pFunctionList->count, function,
+                         CLIENT_NAME_CHARS);
+    // The registry's choice stands where the person's is gone.
+    BOOL populated = PopulateLists(dialog);
+    if (g_pStoreList != NULL)
+        SelectName(GetDlgItem(dialog, IDC_STORAGE_LIST), store, g_pStoreList->deviceNames, g_pStoreList->count,
+                   wcscmp);
+    if (g_pFunctionList != NULL)
+        SelectName(GetDlgItem(dialog, IDC_FUNCTION_LIST), function, g_pFunctionList->names, g_pFunctionList->count,
+                   _wcsicmp);
+    return populated;
 }

@@ -32,6 +32,10 @@ enum HostCall {
     HOST_LOAD_RESOURCE,
     HOST_CREATE_DIALOG,
     HOST_LIST_INSERT, // LB_INSERTSTRING, failing as with too little memory (LB_ERRSPACE)
+    HOST_CREATE_MSG_QUEUE,
+    HOST_REQUEST_NOTIFICATIONS,
+    HOST_READ_MSG_QUEUE,
+    HOST_MSG_WAIT, // MsgWaitForMultipleObjectsEx, returning WAIT_FAILED
     HOST_CALL_KINDS
 };
 
@@ -83,8 +87,18 @@ void HostSetStores(const std::vector<STOREINFO>& stores);
 // Called as each store search opens (1 for the first), before it reads the stores.
 void HostOnStoreSearch(std::function<void(int search)> hook);
 int HostOpenStoreSearches(void);
+// A store mounted (a card put in) or dismounted (taken out) while the
+// program runs, announced as CE announces it: a card's block device, the
+// broadcast WM_DEVICECHANGE, then its store's mount; a store's dismount,
+// then its block device and the broadcast. Records go to the message
+// queues that asked for the interface; a full queue loses them.
+void HostMountStore(const STOREINFO& store);
+void HostDismountStore(const HostText& deviceName);
+int HostNotificationRequests(void);
+int HostLostAnnouncements(void);
 
-// Device manager and USB function bus driver. The bus accepts a request
+// Device manager and USB function bus driver. Message queues and
+// notification requests count as open handles. The bus accepts a request
 // that names, terminated within the 256-byte slot, a subkey of the
 // client-drivers key. A bus name opened from the record of an open device
 // search must end within its field: reading on past it aborts.
@@ -153,8 +167,16 @@ struct HostMessageBox {
 const std::vector<HostMessageBox>& HostMessageBoxes(void);
 // Runs while a message box is up, as the person in front of it.
 void HostOnMessageBox(std::function<void(const HostMessageBox& box)> hook);
-// Runs when the message loop finds its queue empty; it must queue something.
+// Runs when the message loop finds nothing to fetch. What it does not
+// queue, time brings: the clock moves to the next timer; with no timer
+// either, the loop would wait forever and the run stops.
 void HostOnIdle(std::function<void()> hook);
+
+// Time. Timers fire when it passes: a WM_TIMER is fetched once a timer is
+// due and nothing is queued before it, once however late it is.
+void HostAdvanceClock(DWORD milliseconds);
+DWORD HostClock(void);
+int HostArmedTimers(void);
 
 // A person's actions. Clicks and the close box act at once; keys go through
 // the dialog's keyboard handling at once (HostPressKey) or are queued for the

@@ -44,7 +44,8 @@ const char* HostCallName(HostCall kind)
         "LocalAlloc",      "RegOpenKeyExW",  "RegQueryValueExW", "RegSetValueExW",  "RegQueryInfoKeyW",
         "RegEnumKeyExW",   "RegFlushKey",    "FindFirstStore",   "FindNextStore",   "FindFirstDevice",
         "CreateFileW",     "DeviceIoControl", "LoadStringW",     "FindResourceW",   "LoadResource",
-        "CreateDialogIndirectParamW", "LB_INSERTSTRING"};
+        "CreateDialogIndirectParamW", "LB_INSERTSTRING", "CreateMsgQueue", "RequestDeviceNotifications",
+        "ReadMsgQueue",    "MsgWaitForMultipleObjectsEx"};
     return names[kind];
 }
 

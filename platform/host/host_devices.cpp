@@ -2,6 +2,7 @@
 #include "host_internal.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -16,7 +17,17 @@ struct StoreSearch {
     size_t next;
 };
 
-enum HandleKind { DEVICE_SEARCH, BUS_DEVICE };
+enum HandleKind { DEVICE_SEARCH, BUS_DEVICE, MESSAGE_QUEUE, NOTIFICATION_REQUEST };
+
+struct MessageQueue {
+    MSGQUEUEOPTIONS options;
+    std::deque<std::vector<BYTE>> records;
+};
+
+struct NotificationRequest {
+    GUID interfaceClass;
+    HANDLE queue;
+};
 
 std::shared_ptr<const std::vector<STOREINFO>> g_stores = std::make_shared<const std::vector<STOREINFO>>();
 std::function<void(int)> g_onStoreSearch;
@@ -32,9 +43,15 @@ std::map<HANDLE, HandleKind> g_handles;
 // The caller's record of each open device search.
 std::map<HANDLE, const DEVMGR_DEVICE_INFORMATION*> g_deviceRecords;
 uintptr_t g_nextHandle;
+std::map<HANDLE, MessageQueue> g_messageQueues;
+std::map<HANDLE, NotificationRequest> g_notificationRequests;
+int g_lostAnnouncements;
 
 // The bus driver's interface, E2BDC372-598F-4619-BC50-54B3F7848D35.
 const GUID BUS_INTERFACE = {0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
+// What block drivers and the storage manager advertise.
+const GUID BLOCK_DRIVER_INTERFACE = {0xA4E7EDDA, 0xE575, 0x4252, {0x9D, 0x6B, 0x41, 0x95, 0xD4, 0x8B, 0xB8, 0x65}};
+const GUID STORE_MOUNT_INTERFACE = {0xC1115848, 0x46FD, 0x4976, {0xBD, 0xE9, 0xD7, 0x94, 0x48, 0x45, 0x70, 0x04}};
 
 HANDLE NewHandle(void)
 {
@@ -46,6 +63,46 @@ bool NamesClientDriver(const HostText& name)
 {
     return !name.empty() && name.find(u'\\') == HostText::npos &&
            HostRegKeyExists(HKEY_LOCAL_MACHINE, HostText(FUNCTION_DRIVERS_KEY) + u"\\" + name);
+}
+
+MessageQueue& QueueOrAbort(HANDLE queue, const char* call)
+{
+    auto found = g_handles.find(queue);
+    if (found == g_handles.end() || found->second != MESSAGE_QUEUE)
+        HostAbort((std::string(call) + ": not an open message queue").c_str());
+    return g_messageQueues[queue];
+}
+
+// One DEVDETAIL record, the name after it; a full queue loses it, as the
+// device manager does not wait for its reader.
+void Deliver(HANDLE to, const GUID& interfaceClass, bool attached, const HostText& name)
+{
+    std::vector<BYTE> record(offsetof(DEVDETAIL, szName) + (name.size() + 1) * sizeof(WCHAR));
+    DEVDETAIL* detail = (DEVDETAIL*)record.data();
+    detail->guidDevClass = interfaceClass;
+    detail->fAttached = attached;
+    detail->cbName = (int)((name.size() + 1) * sizeof(WCHAR));
+    memcpy(detail->szName, name.c_str(), detail->cbName);
+    MessageQueue& queue = g_messageQueues[to];
+    if (queue.records.size() < queue.options.dwMaxMessages && record.size() <= queue.options.cbMaxMessage)
+        queue.records.push_back(record);
+    else
+        g_lostAnnouncements++;
+}
+
+// To every queue that asked for the interface.
+void Announce(const GUID& interfaceClass, bool attached, const HostText& name)
+{
+    HostRecord(std::string("announce ") + (attached ? "+" : "-") + HostNarrow(name));
+    for (auto& request : g_notificationRequests) {
+        if (memcmp(&request.second.interfaceClass, &interfaceClass, sizeof(GUID)) == 0)
+            Deliver(request.second.queue, interfaceClass, attached, name);
+    }
+}
+
+HostText DeviceNameOf(const STOREINFO& store)
+{
+    return HostText(store.szDeviceName, std::find(store.szDeviceName, store.szDeviceName + DEVICENAMESIZE, 0));
 }
 
 } // namespace
@@ -64,6 +121,9 @@ void HostResetDevices(void)
     g_handles.clear();
     g_deviceRecords.clear();
     g_nextHandle = 0x1000;
+    g_messageQueues.clear();
+    g_notificationRequests.clear();
+    g_lostAnnouncements = 0;
 }
 
 void HostSetStores(const std::vector<STOREINFO>& stores)
@@ -269,9 +329,145 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, 
     return TRUE;
 }
 
+void HostMountStore(const STOREINFO& store)
+{
+    std::vector<STOREINFO> stores(*g_stores);
+    stores.push_back(store);
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+    HostText name = DeviceNameOf(store);
+    Announce(BLOCK_DRIVER_INTERFACE, true, name);
+    HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)name.c_str());
+    Announce(STORE_MOUNT_INTERFACE, true, name);
+}
+
+void HostDismountStore(const HostText& deviceName)
+{
+    std::vector<STOREINFO> stores(*g_stores);
+    auto gone = std::find_if(stores.begin(), stores.end(),
+                             [&](const STOREINFO& store) { return DeviceNameOf(store) == deviceName; });
+    if (gone == stores.end())
+        HostAbort("HostDismountStore: no such store is mounted");
+    stores.erase(gone);
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+    Announce(STORE_MOUNT_INTERFACE, false, deviceName);
+    Announce(BLOCK_DRIVER_INTERFACE, false, deviceName);
+    HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)deviceName.c_str());
+}
+
+int HostNotificationRequests(void)
+{
+    return (int)g_notificationRequests.size();
+}
+
+int HostLostAnnouncements(void)
+{
+    return g_lostAnnouncements;
+}
+
+bool HostQueueHoldsRecords(HANDLE queue)
+{
+    return !QueueOrAbort(queue, "a wait").records.empty();
+}
+
+HANDLE WINAPI CreateMsgQueue(LPCWSTR name, MSGQUEUEOPTIONS* options)
+{
+    HostRecord("CreateMsgQueue");
+    if (name != NULL || options == NULL)
+        HostAbort("CreateMsgQueue: only an unnamed queue with options is modelled");
+    if (HostShouldFail(HOST_CREATE_MSG_QUEUE)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    if (options->dwSize != sizeof(MSGQUEUEOPTIONS) || !options->bReadAccess || options->cbMaxMessage == 0 ||
+        options->dwMaxMessages == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    HANDLE queue = NewHandle();
+    g_handles[queue] = MESSAGE_QUEUE;
+    g_messageQueues[queue] = MessageQueue{*options, {}};
+    return queue;
+}
+
+BOOL WINAPI ReadMsgQueue(HANDLE queue, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead, DWORD timeout,
+                         DWORD* flags)
+{
+    MessageQueue& found = QueueOrAbort(queue, "ReadMsgQueue");
+    if (timeout != 0)
+        HostAbort("ReadMsgQueue: a read that waits would stop the thread's windows");
+    if (HostShouldFail(HOST_READ_MSG_QUEUE)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    if (found.records.empty()) {
+        SetLastError(ERROR_TIMEOUT);
+        return FALSE;
+    }
+    const std::vector<BYTE>& record = found.records.front();
+    if (buffer == NULL || bytesRead == NULL || flags == NULL || bufferBytes < record.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(buffer, record.data(), record.size());
+    *bytesRead = (DWORD)record.size();
+    *flags = 0;
+    found.records.pop_front();
+    return TRUE;
+}
+
+BOOL WINAPI CloseMsgQueue(HANDLE queue)
+{
+    HostRecord("CloseMsgQueue");
+    QueueOrAbort(queue, "CloseMsgQueue");
+    for (auto& request : g_notificationRequests) {
+        if (request.second.queue == queue)
+            HostAbort("CloseMsgQueue: notifications still go to the queue");
+    }
+    g_messageQueues.erase(queue);
+    g_handles.erase(queue);
+    return TRUE;
+}
+
+HANDLE WINAPI RequestDeviceNotifications(const GUID* interfaceClass, HANDLE queue, BOOL all)
+{
+    HostRecord("RequestDeviceNotifications");
+    QueueOrAbort(queue, "RequestDeviceNotifications");
+    if (HostShouldFail(HOST_REQUEST_NOTIFICATIONS)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    if (interfaceClass == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    HANDLE request = NewHandle();
+    g_handles[request] = NOTIFICATION_REQUEST;
+    g_notificationRequests[request] = NotificationRequest{*interfaceClass, queue};
+    if (all) {
+        for (const STOREINFO& store : *g_stores)
+            Deliver(queue, *interfaceClass, true, DeviceNameOf(store));
+    }
+    return request;
+}
+
+BOOL WINAPI StopDeviceNotifications(HANDLE request)
+{
+    HostRecord("StopDeviceNotifications");
+    auto found = g_handles.find(request);
+    if (found == g_handles.end() || found->second != NOTIFICATION_REQUEST)
+        HostAbort("StopDeviceNotifications: not a live notification request");
+    g_notificationRequests.erase(request);
+    g_handles.erase(found);
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE handle)
 {
     HostRecord("CloseHandle");
+    auto found = g_handles.find(handle);
+    if (found != g_handles.end() && (found->second == MESSAGE_QUEUE || found->second == NOTIFICATION_REQUEST))
+        HostAbort("CloseHandle: a queue is closed with CloseMsgQueue, a notification request ended with "
+                  "StopDeviceNotifications");
     if (g_handles.erase(handle) == 0)
         HostAbort("CloseHandle: not an open handle (closed twice, or never opened)");
     g_deviceRecords.erase(handle);

@@ -16,6 +16,12 @@ std::string HostNarrow(const HostText& text);
 WCHAR HostFoldCase(WCHAR unit);
 bool HostEqualNoCase(const HostText& left, const HostText& right);
 
+// Sends a message to every top-level window of the program, at once, as
+// the device manager's broadcast reaches the thread's windows.
+void HostBroadcast(UINT message, WPARAM wParam, LPARAM lParam);
+// Whether a message queue has a record to read: its handle is signalled.
+bool HostQueueHoldsRecords(HANDLE queue);
+
 void HostResetRegistry(void);
 void HostResetDevices(void);
 void HostResetWindows(void);

@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -37,7 +38,16 @@ struct Window {
     int repaints;
 };
 
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    DWORD period;
+    uint64_t due;
+};
+
 std::vector<Resource> g_resources;
+std::vector<Timer> g_timers;
+uint64_t g_clock;
 std::vector<Window> g_windows;
 std::deque<MSG> g_queue;
 std::vector<HostMessageBox> g_boxes;
@@ -246,6 +256,8 @@ void HostResetWindows(void)
 {
     g_windows.clear();
     g_queue.clear();
+    g_timers.clear();
+    g_clock = 0;
     g_boxes.clear();
     g_onMessageBox = nullptr;
     g_onIdle = nullptr;
@@ -618,6 +630,8 @@ BOOL DestroyWindow(HWND window)
             child.alive = false;
     }
     Find(window)->alive = false;
+    g_timers.erase(std::remove_if(g_timers.begin(), g_timers.end(), [window](const Timer& t) { return t.window == window; }),
+                   g_timers.end());
     return TRUE;
 }
 
@@ -635,17 +649,135 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return TRUE;
 }
 
+void HostAdvanceClock(DWORD milliseconds)
+{
+    g_clock += milliseconds;
+}
+
+DWORD HostClock(void)
+{
+    return (DWORD)g_clock;
+}
+
+int HostArmedTimers(void)
+{
+    return (int)g_timers.size();
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC callback)
+{
+    FindOrAbort(window, "SetTimer");
+    if (callback != NULL || id == 0)
+        HostAbort("SetTimer: only a numbered timer of a window, without a callback, is modelled");
+    HostRecord("SetTimer " + std::to_string(id) + " " + std::to_string(milliseconds));
+    for (Timer& timer : g_timers) {
+        if (timer.window == window && timer.id == id) {
+            timer.period = milliseconds;
+            timer.due = g_clock + milliseconds;
+            return id;
+        }
+    }
+    g_timers.push_back(Timer{window, id, milliseconds, g_clock + milliseconds});
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id)
+{
+    for (size_t i = 0; i < g_timers.size(); i++) {
+        if (g_timers[i].window == window && g_timers[i].id == id) {
+            g_timers.erase(g_timers.begin() + i);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+void HostBroadcast(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    for (size_t i = 0; i < g_windows.size(); i++) {
+        if (g_windows[i].alive && g_windows[i].parent == NULL && g_windows[i].proc != NULL)
+            SendMessageW(HandleOf(i), message, wParam, lParam);
+    }
+}
+
+// The next message to fetch: a queued one first, then a due timer's.
+static bool NextMessage(MSG* msg, bool remove)
+{
+    if (!g_queue.empty()) {
+        *msg = g_queue.front();
+        if (remove)
+            g_queue.pop_front();
+        return true;
+    }
+    Timer* due = NULL;
+    for (Timer& timer : g_timers) {
+        if (timer.due <= g_clock && (due == NULL || timer.due < due->due))
+            due = &timer;
+    }
+    if (due == NULL)
+        return false;
+    *msg = MSG{due->window, WM_TIMER, due->id, 0, (DWORD)g_clock, {0, 0}};
+    if (remove)
+        due->due = g_clock + due->period;
+    return true;
+}
+
+// The thread waits: the person acts (the idle hook), or else time passes to
+// the next timer. False when nothing would ever come.
+static bool WaitForInput(const std::function<bool()>& ready)
+{
+    if (ready())
+        return true;
+    if (g_onIdle)
+        g_onIdle();
+    if (ready())
+        return true;
+    if (g_timers.empty())
+        return false;
+    uint64_t next = g_timers[0].due;
+    for (const Timer& timer : g_timers)
+        next = std::min(next, timer.due);
+    g_clock = std::max(g_clock, next);
+    return true;
+}
+
 BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax)
 {
     if (window != NULL || filterMin != 0 || filterMax != 0)
         HostAbort("GetMessageW: only the unfiltered form is modelled");
-    if (g_queue.empty() && g_onIdle)
-        g_onIdle();
-    if (g_queue.empty())
+    if (!WaitForInput([msg] { return NextMessage(msg, false); }))
         HostAbort("GetMessageW: the queue is empty and nothing will fill it: the loop would wait forever");
-    *msg = g_queue.front();
-    g_queue.pop_front();
+    NextMessage(msg, true);
     return msg->message != WM_QUIT;
+}
+
+BOOL PeekMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove)
+{
+    if (window != NULL || filterMin != 0 || filterMax != 0 || remove != PM_NOREMOVE)
+        HostAbort("PeekMessageW: only the unfiltered look that removes nothing is modelled");
+    return NextMessage(msg, false);
+}
+
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask, DWORD flags)
+{
+    if (milliseconds != INFINITE || wakeMask != ANY_MESSAGE_WAKES || flags != MWMO_INPUTAVAILABLE)
+        HostAbort("MsgWaitForMultipleObjectsEx: only an endless wait for any message, seen or not, is modelled");
+    if (HostShouldFail(HOST_MSG_WAIT))
+        return WAIT_FAILED;
+    DWORD signalled = count;
+    MSG next;
+    auto ready = [&] {
+        for (signalled = 0; signalled < count; signalled++) {
+            if (HostQueueHoldsRecords(handles[signalled]))
+                return true;
+        }
+        return NextMessage(&next, false);
+    };
+    if (!WaitForInput(ready))
+        HostAbort("MsgWaitForMultipleObjectsEx: nothing is queued or signalled and nothing will be: it would wait "
+                  "forever");
+    ready();
+    return WAIT_OBJECT_0 + signalled;
 }
 
 BOOL IsDialogMessageW(HWND dialog, MSG* msg)
@@ -707,11 +839,9 @@ HWND GetDlgItem(HWND dialog, int id)
 // A quit message ends the loop and is left for the loop outside.
 static void RunBoxLoop(void)
 {
-    while (!g_queue.empty()) {
-        MSG msg = g_queue.front();
-        if (msg.message == WM_QUIT)
-            return;
-        g_queue.pop_front();
+    MSG msg;
+    while (NextMessage(&msg, false) && msg.message != WM_QUIT) {
+        NextMessage(&msg, true);
         DispatchMessageW(&msg);
     }
 }

@@ -104,8 +104,10 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_INVALID_DRIVE 15L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_TIMEOUT 1460L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)(LONG)0x80000001)
@@ -148,6 +150,15 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_DEVICECHANGE 0x0219
+#define DBT_DEVICEARRIVAL 0x8000
+#define DBT_DEVICEREMOVECOMPLETE 0x8004
+#define PM_NOREMOVE 0x0000
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_FAILED 0xFFFFFFFF
+#define MWMO_INPUTAVAILABLE 0x0004
 #define VK_RETURN 0x0D
 #define VK_ESCAPE 0x1B
 #define BN_CLICKED 0
@@ -210,6 +221,11 @@ BOOL UpdateWindow(HWND window);
 BOOL InvalidateRect(HWND window, const RECT* area, BOOL erase);
 BOOL IsWindow(HWND window);
 BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax);
+BOOL PeekMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask, DWORD flags);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC callback);
+BOOL KillTimer(HWND window, UINT_PTR id);
 BOOL IsDialogMessageW(HWND dialog, MSG* msg);
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageW(const MSG* msg);
@@ -235,5 +251,6 @@ typedef LPWSTR ENTRY_COMMAND_LINE;
 #define DIALOG_WINDOW_CLASS TEXT("Dialog")
 #define FOREGROUND_HANDLE_FLAG 1
 #define ENUMERATE_ONLY_ACCESS 0
+#define ANY_MESSAGE_WAKES 0x007F
 
 #endif
