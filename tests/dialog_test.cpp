@@ -181,6 +181,140 @@ TEST_F(ApplicationTest, RunsTheDialogUntilItIsGone)
     EXPECT_EQ(1u, EventsStartingWith("UpdateWindow").size());
 }
 
+// A card put in or taken out while the dialog is open: the device announces
+// it and the lists follow, with no press.
+class FollowTest : public ApplicationTest {
+protected:
+    // An idle turn that queues nothing, so that time passes to the next
+    // timer; with none, the loop only turns.
+    static void Settle(HWND d)
+    {
+        if (HostArmedTimers() == 0)
+            PostMessageW(d, WM_NULL, 0, 0);
+    }
+    static int Rebuilds() { return (int)EventsStartingWith("FindFirstStore").size() / 2; }
+    static HostText Selected(HWND d, int id)
+    {
+        int index = ListSelection(d, id);
+        return index < 0 ? u"<none>" : ListItems(d, id)[index];
+    }
+};
+
+static const STOREINFO CARD = MakeStore(u"DSK5:", u"Camera Card");
+
+TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
+{
+    struct Row {
+        const char* what;
+        std::vector<std::function<void(HWND)>> beforeOk;
+        std::vector<HostText> stores;
+        HostText store, function, written, switched = u"RNDIS";
+    } rows[] = {
+        {"a card put in",
+         {[](HWND) { HostMountStore(CARD); }, Settle},
+         {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"a card put in, then taken out",
+         {[](HWND) { HostMountStore(CARD); }, Settle, [](HWND) { HostDismountStore(u"DSK5:"); }, Settle},
+         {u"SD Card", u"USB Disk"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"the chosen card taken out: the registry's store",
+         {[](HWND) { HostDismountStore(u"DSK2:"); }, Settle},
+         {u"USB Disk"}, u"USB Disk", u"RNDIS", u"DSK3:"},
+        {"the chosen card taken out, the registry's store gone too: nothing, and OK writes nothing",
+         {[](HWND) { HostMountStore(CARD); }, Settle,
+          [](HWND d) { HostChooseEntry(d, IDC_STORAGE_LIST, 2); PostMessageW(d, WM_NULL, 0, 0); },
+          [](HWND) { HostDismountStore(u"DSK3:"); }, Settle, [](HWND) { HostDismountStore(u"DSK5:"); }, Settle},
+         {u"SD Card"}, u"<none>", u"RNDIS", u"DSK3:", u""},
+        {"a client driver added as a card comes",
+         {[](HWND) { AddClientDrivers({u"Another_Class"}); HostMountStore(CARD); }, Settle},
+         {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostReset();
+        SetUp();
+        std::vector<std::function<void(HWND)>> actions = {[](HWND d) {
+            HostChooseEntry(d, IDC_STORAGE_LIST, 0);
+            HostChooseEntry(d, IDC_FUNCTION_LIST, 2);
+            PostMessageW(d, WM_NULL, 0, 0);
+        }};
+        actions.insert(actions.end(), row.beforeOk.begin(), row.beforeOk.end());
+        actions.push_back([&row](HWND d) {
+            EXPECT_EQ(row.stores, ListItems(d, IDC_STORAGE_LIST));
+            EXPECT_EQ(row.store, Selected(d, IDC_STORAGE_LIST));
+            EXPECT_EQ(row.function, Selected(d, IDC_FUNCTION_LIST));
+            EXPECT_EQ(0, HostArmedTimers()) << "a timer runs while nothing changes";
+            HostPostKey(d, VK_RETURN);
+        });
+        Script(actions);
+        g_hInstance = HostModuleInstance();
+        EXPECT_EQ(0, RunApplication());
+        EXPECT_EQ(row.written, RegistryString(MASS_STORAGE_KEY, DEVICE_NAME_VALUE));
+        EXPECT_EQ(row.switched, HostCurrentClient());
+        EXPECT_EQ(0, HostNotificationRequests());
+    }
+}
+
+// Changes 10 or 25 ms apart: one rebuild once they stop, or one more for
+// each 750 ms they go on.
+TEST_F(FollowTest, ABurstOfChangesGivesOneRebuildOrAFew)
+{
+    for (DWORD apart : {10u, 25u}) {
+        SCOPED_TRACE(std::to_string(apart) + " ms apart");
+        HostReset();
+        SetUp();
+        std::vector<std::function<void(HWND)>> actions;
+        for (int i = 0; i < 40; i++) {
+            actions.push_back([i, apart](HWND) {
+                if (i % 2 == 0)
+                    HostMountStore(CARD);
+                else
+                    HostDismountStore(u"DSK5:");
+                HostAdvanceClock(apart);
+            });
+        }
+        actions.push_back(Settle);
+        actions.push_back([](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); });
+        Script(actions);
+        g_hInstance = HostModuleInstance();
+        EXPECT_EQ(0, RunApplication());
+        EXPECT_EQ(apart == 10 ? 2 : 3, Rebuilds()) << "the first populate and one rebuild for each 750 ms";
+    }
+}
+
+TEST_F(FollowTest, NoRebuildWhileABoxWaits)
+{
+    int rebuildsUnderTheBox = -1;
+    HostOnMessageBox([&](const HostMessageBox&) {
+        int before = Rebuilds();
+        const StoreList* stores = g_pStoreList;
+        AddClientDrivers({u"Serial_Class"});
+        HostMountStore(CARD);
+        HostAdvanceClock(1000);
+        // The box's own loop takes the timer's message.
+        MSG msg;
+        GetMessageW(&msg, NULL, 0, 0);
+        EXPECT_EQ(WM_TIMER, msg.message);
+        DispatchMessageW(&msg);
+        rebuildsUnderTheBox = Rebuilds() - before;
+        EXPECT_EQ(stores, g_pStoreList);
+    });
+    Script({[](HWND d) {
+                HostRegDeleteKey(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY);
+                HostClickButton(d, IDC_REFRESH);
+            },
+            Settle,
+            [](HWND d) {
+                EXPECT_EQ((std::vector<HostText>{u"SD Card", u"USB Disk", u"Camera Card"}),
+                          ListItems(d, IDC_STORAGE_LIST));
+                EXPECT_EQ(std::vector<HostText>{u"Serial_Class"}, ListItems(d, IDC_FUNCTION_LIST));
+                PostMessageW(d, WM_CLOSE, 0, 0);
+            }});
+    g_hInstance = HostModuleInstance();
+    EXPECT_EQ(0, RunApplication());
+    EXPECT_EQ(0, rebuildsUnderTheBox);
+    EXPECT_EQ(1u, HostMessageBoxes().size());
+}
+
 TEST_F(ApplicationTest, ExitsWithZeroWhateverEndsIt)
 {
     struct Row {

@@ -331,12 +331,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, 
 
 void HostMountStore(const STOREINFO& store)
 {
-    std::vector<STOREINFO> stores(*g_stores);
-    stores.push_back(store);
-    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+    // The block device comes first: a search made as it is announced does
+    // not find the store yet.
     HostText name = DeviceNameOf(store);
     Announce(BLOCK_DRIVER_INTERFACE, true, name);
     HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)name.c_str());
+    std::vector<STOREINFO> stores(*g_stores);
+    stores.push_back(store);
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
     Announce(STORE_MOUNT_INTERFACE, true, name);
 }
 
