@@ -52,12 +52,25 @@ static StoreSearch* OpenSearch(HANDLE handle)
     return search;
 }
 
+// Every search is counted in the device's StoreSearches, so that a test can
+// see how often the program read the stores.
+static void CountSearch(void)
+{
+    HKEY device;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &device) != ERROR_SUCCESS)
+        return;
+    DWORD count = ReadDword(device, L"StoreSearches") + 1;
+    RegSetValueExW(device, L"StoreSearches", 0, REG_DWORD, (const BYTE*)&count, sizeof(count));
+    RegCloseKey(device);
+}
+
 HANDLE WINAPI FindFirstStore(STOREINFO* info)
 {
     if (info == NULL || info->cbSize != sizeof(STOREINFO)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    CountSearch();
     HKEY stores;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_STORES_KEY, 0, KEY_READ, &stores) != ERROR_SUCCESS) {
         SetLastError(ERROR_NO_MORE_FILES);

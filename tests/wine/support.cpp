@@ -5,6 +5,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "platform/desktop/emulated_device.h"
+
 const TemplateControl TEMPLATE_CONTROLS[7] = {
     {1, L"#128", L"OK", 0x50010001, 128, 27, 35, 13},
     {2, L"#128", L"Cancel", 0x50010000, 128, 79, 35, 13},
@@ -422,20 +424,37 @@ void ImportLargeDevice(void)
         RegCloseKey(key);
     }
     for (int i = 0; i < 64; i++) {
-        wchar_t name[64], device[16], store[32];
-        swprintf(name, 64, L"%ls\\6 Load %02d", STORES_KEY, i);
+        wchar_t name[16], device[16], store[32];
+        swprintf(name, 16, L"6 Load %02d", i);
         swprintf(device, 16, L"LD%02d:", i);
         swprintf(store, 32, L"Load Store %02d", i);
-        HKEY key;
-        CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) == ERROR_SUCCESS,
-              "could not create store %d", i);
-        SetString(key, L"DeviceName", device);
-        SetString(key, L"StoreName", store);
-        SetString(key, L"Profile", L"SDMemory");
-        SetDword(key, L"DeviceClass", 1);
-        SetDword(key, L"DeviceFlags", 1);
-        RegCloseKey(key);
+        PutCardIn(name, device, store);
     }
+}
+
+void PutCardIn(const Text& key, const Text& deviceName, const Text& storeName)
+{
+    HKEY store;
+    CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Text(STORES_KEY) + L"\\" + key).c_str(), 0, NULL, 0, KEY_WRITE, NULL,
+                          &store, NULL) == ERROR_SUCCESS,
+          "could not put in the card %s", Narrow(key).c_str());
+    SetString(store, L"DeviceName", deviceName);
+    SetString(store, L"StoreName", storeName);
+    SetString(store, L"Profile", L"SDMemory");
+    SetDword(store, L"DeviceClass", 1);
+    SetDword(store, L"DeviceFlags", 1);
+    RegCloseKey(store);
+}
+
+void TakeCardOut(const Text& key)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (Text(STORES_KEY) + L"\\" + key).c_str());
+}
+
+DWORD StoreSearches(void)
+{
+    Value count = ReadValue(EMULATOR_KEY, L"StoreSearches");
+    return count.present && count.data.size() == 4 ? *(const DWORD*)count.data.data() : 0;
 }
 
 // A press of Refresh that returns once the lists are filled again.

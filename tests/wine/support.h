@@ -88,6 +88,13 @@ struct Outcome {
 Outcome ReadOutcome(void);
 void ImportDevice(std::initializer_list<const wchar_t*> files);
 void ImportLargeDevice(void);
+// A card put in while palvenor runs: a writable block store, SDMemory, under
+// the device's Stores key; taken out, the key goes. The emulated device
+// announces each itself.
+void PutCardIn(const Text& key, const Text& deviceName, const Text& storeName);
+void TakeCardOut(const Text& key);
+// How many store searches the device has had: two for each rebuild.
+DWORD StoreSearches(void);
 void SetString(HKEY key, const wchar_t* name, const Text& text);
 void SetDword(HKEY key, const wchar_t* name, DWORD value);
 void ExpectUnchanged(const Outcome& before);

@@ -67,10 +67,15 @@ static void PrintList(const char* title, const ListState& list)
         printf("  %s %s\n", (int)i == list.selected ? "[x]" : "[ ]", Narrow(list.entries[i]).c_str());
 }
 
-// The main job as a person does it: look, pick another store and driver, OK.
+static const Text CARD_KEY = L"6 Card", CARD_DEVICE = L"DSK6:", CARD_STORE = L"Camera Card";
+
+// The main job as a person does it: look, pick another store and driver,
+// put a card in and pick it, OK.
 int Walkthrough(const Text& shots)
 {
     g_scenario = "walk-through";
+    // The card of an earlier walk-through is out as this one begins.
+    TakeCardOut(CARD_KEY);
     PrintSettings("Before");
     Palvenor app = Start();
     if (!WaitForDialog(&app))
@@ -92,6 +97,29 @@ int Walkthrough(const Text& shots)
     Choose(app.dialog, IDC_FUNCTION_LIST, function);
     Paint(app.dialog);
     SaveScreenshot(shots + L"\\chosen.bmp");
+
+    // A card put in while the dialog is open shows by itself; the choices stay.
+    printf("\nPutting in a card, \"%s\" (%s), with the dialog open.\n", Narrow(CARD_STORE).c_str(),
+           Narrow(CARD_DEVICE).c_str());
+    DWORD putIn = GetTickCount();
+    PutCardIn(CARD_KEY, CARD_DEVICE, CARD_STORE);
+    bool shown = WaitUntil([&] {
+        std::vector<Text> now = ReadList(app.dialog, IDC_STORAGE_LIST).entries;
+        return std::find(now.begin(), now.end(), CARD_STORE) != now.end();
+    });
+    CHECK(shown, "the card did not show in the store list");
+    ListState withCard = ReadList(app.dialog, IDC_STORAGE_LIST);
+    printf("It showed after %lu ms, the choices kept:\n", GetTickCount() - putIn);
+    PrintList(Narrow(WindowText(GetDlgItem(app.dialog, IDC_STORAGE_LABEL))).c_str(), withCard);
+    ExpectList(app.dialog, IDC_FUNCTION_LIST, functions.entries, function);
+    Paint(app.dialog);
+    SaveScreenshot(shots + L"\\card.bmp");
+    int card = (int)(std::find(withCard.entries.begin(), withCard.entries.end(), CARD_STORE) - withCard.entries.begin());
+    if (shown) {
+        CHECK(withCard.selected == store, "the chosen store was not kept");
+        printf("\nChoosing the card, then pressing OK.\n");
+        Choose(app.dialog, IDC_STORAGE_LIST, card);
+    }
     Press(app.dialog, IDOK);
     HWND box = WaitForWindow(app, WARNING_CAPTION, true);
     if (box != NULL) {
