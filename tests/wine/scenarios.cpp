@@ -3,6 +3,7 @@
 // the bus receives.
 #include "support.h"
 
+#include <dbt.h>
 #include <psapi.h>
 #include <winternl.h>
 
@@ -592,6 +593,11 @@ static struct {
     decltype(&RegOpenKeyExW) RegOpenKeyExW;
     decltype(&SystemParametersInfoW) SystemParametersInfoW;
     FARPROC(WINAPI* GetProcAddressW)(HMODULE, LPCWSTR);
+    decltype(&CreateMsgQueue) CreateMsgQueue;
+    decltype(&ReadMsgQueue) ReadMsgQueue;
+    decltype(&CloseMsgQueue) CloseMsgQueue;
+    decltype(&RequestDeviceNotifications) RequestDeviceNotifications;
+    decltype(&StopDeviceNotifications) StopDeviceNotifications;
 } g_core;
 
 static void StoreSearchRules(void)
@@ -869,6 +875,180 @@ static void WindowAndRegistryRules(void)
     }
 }
 
+// ---- device notifications ----
+
+static const GUID BLOCK_DRIVER = {0xA4E7EDDA, 0xE575, 0x4252, {0x9D, 0x6B, 0x41, 0x95, 0xD4, 0x8B, 0xB8, 0x65}};
+static const GUID STORE_MOUNT = {0xC1115848, 0x46FD, 0x4976, {0xBD, 0xE9, 0xD7, 0x94, 0x48, 0x45, 0x70, 0x04}};
+
+static HANDLE MakeQueue(DWORD messages, DWORD bytes)
+{
+    MSGQUEUEOPTIONS options = {sizeof(options), 0, messages, bytes, TRUE};
+    return g_core.CreateMsgQueue(NULL, &options);
+}
+
+// What reached this process, in order: records read from the queue as
+// "+block DSK6:" or "-store DSK6:", broadcasts to its window as "arrival"
+// or "removal".
+static HANDLE g_heardQueue;
+static std::vector<std::string> g_heard;
+
+static void ReadHeard(void)
+{
+    DWORD record[64], bytes, flags;
+    while (g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, &flags)) {
+        const DEVDETAIL* detail = (const DEVDETAIL*)record;
+        const char* kind = IsEqualGUID(detail->guidDevClass, BLOCK_DRIVER)  ? "block"
+                           : IsEqualGUID(detail->guidDevClass, STORE_MOUNT) ? "store"
+                                                                            : "other";
+        bool whole = bytes == offsetof(DEVDETAIL, szName) + (DWORD)detail->cbName &&
+                     detail->cbName == (int)((lstrlenW(detail->szName) + 1) * sizeof(WCHAR));
+        g_heard.push_back(std::string(detail->fAttached ? "+" : "-") + kind + " " + Narrow(detail->szName) +
+                          (whole ? "" : " (its size disagrees)"));
+    }
+}
+
+static LRESULT CALLBACK HearingWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DEVICECHANGE) {
+        // What the queue holds at this moment came before the broadcast.
+        ReadHeard();
+        g_heard.push_back(wParam == DBT_DEVICEARRIVAL          ? "arrival"
+                          : wParam == DBT_DEVICEREMOVECOMPLETE ? "removal"
+                                                               : "another event");
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Waits, taking this thread's messages, until count things were heard.
+static bool Hear(size_t count)
+{
+    return WaitUntil([count] {
+        ReadHeard();
+        return g_heard.size() >= count;
+    });
+}
+
+static std::string Joined(const std::vector<std::string>& items)
+{
+    std::string joined;
+    for (const std::string& item : items)
+        joined += (joined.empty() ? "" : ", ") + item;
+    return joined;
+}
+
+// The emulated device announces what a test does to its stores, as CE's
+// device manager and storage manager do, and the queue calls are as strict
+// as CE's.
+static void NotificationRules(void)
+{
+    MSGQUEUEOPTIONS options = {sizeof(options) - 4, 0, 16, 160, TRUE};
+    SetLastError(0xdeadbeef);
+    CHECK(g_core.CreateMsgQueue(NULL, &options) == NULL && GetLastError() == ERROR_INVALID_PARAMETER,
+          "a queue with a short dwSize was made");
+    CHECK(g_core.CreateMsgQueue(NULL, NULL) == NULL, "a queue without options was made");
+    options.dwSize = sizeof(options);
+    CHECK(g_core.CreateMsgQueue(L"Named", &options) == NULL, "a named queue was made: the emulator has none");
+    CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, (HANDLE)(ULONG_PTR)0x1234, FALSE) == NULL &&
+              GetLastError() == ERROR_INVALID_HANDLE,
+          "notifications were sent to what is no queue");
+
+    // One queue for both interfaces, and this thread's window for the broadcast.
+    WNDCLASSW hearing = {};
+    hearing.lpfnWndProc = HearingWindow;
+    hearing.lpszClassName = L"PalvenorHearing";
+    RegisterClassW(&hearing);
+    HWND window = CreateWindowW(L"PalvenorHearing", L"", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    g_heardQueue = MakeQueue(16, 160);
+    CHECK(window != NULL && g_heardQueue != NULL, "no queue or window to hear with");
+    HANDLE mounts = g_core.RequestDeviceNotifications(&STORE_MOUNT, g_heardQueue, TRUE);
+    HANDLE blocks = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, g_heardQueue, FALSE);
+    CHECK(mounts != NULL && blocks != NULL, "notifications were not given: %lu", GetLastError());
+    g_heard.clear();
+    Hear(5);
+    CHECK(Joined(g_heard) == "+store DSK1:, +store DSK2:, +store DSK3:, +store DSK4:, +store RAM1:",
+          "asked for all, the stores mounted were reported as: %s", Joined(g_heard).c_str());
+
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        const char* heard;
+    } changes[] = {
+        {"a card put in", [] { PutCardIn(L"6 Card", L"DSK6:", L"Camera Card"); },
+         "+block DSK6:, arrival, +store DSK6:"},
+        {"a card taken out", [] { TakeCardOut(L"6 Card"); }, "-store DSK6:, -block DSK6:, removal"},
+        {"two cards at once", [] { PutCardIn(L"6 Card", L"DSK6:", L"A"); PutCardIn(L"7 Card", L"DSK7:", L"B"); },
+         "+block DSK6:, arrival, +store DSK6:, +block DSK7:, arrival, +store DSK7:"},
+        {"a card changed for another in its slot", [] { PutCardIn(L"7 Card", L"DSK8:", L"C"); },
+         "-store DSK7:, -block DSK7:, removal, +block DSK8:, arrival, +store DSK8:"},
+    };
+    for (auto& c : changes) {
+        g_heard.clear();
+        c.change();
+        size_t expected = std::count(c.heard, c.heard + strlen(c.heard), ',') + 1;
+        Hear(expected);
+        CHECK(Joined(g_heard) == c.heard, "%s was heard as: %s; expected %s", c.what, Joined(g_heard).c_str(),
+              c.heard);
+    }
+
+    DWORD record[64], bytes, flags;
+    SetLastError(0xdeadbeef);
+    CHECK(!g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, &flags) &&
+              GetLastError() == ERROR_TIMEOUT,
+          "an empty queue did not time out at once");
+    CHECK(!g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, NULL) &&
+              GetLastError() == ERROR_INVALID_PARAMETER,
+          "a read without its flags was taken");
+    // A record bigger than the buffer fails the read and is gone.
+    TakeCardOut(L"7 Card");
+    CHECK(WaitForSingleObject(g_heardQueue, WAIT_MS) == WAIT_OBJECT_0, "the card taken out was not announced");
+    CHECK(!g_core.ReadMsgQueue(g_heardQueue, record, 20, &bytes, 0, &flags) &&
+              GetLastError() == ERROR_INSUFFICIENT_BUFFER,
+          "a record was read into too small a buffer");
+    g_heard.clear();
+    Hear(2);
+    CHECK(Joined(g_heard) == "-block DSK8:, removal", "after the short read, heard: %s", Joined(g_heard).c_str());
+
+    // A full queue, or one whose records are too small, loses what does not fit.
+    HANDLE oneRecord = MakeQueue(1, 160), tinyRecords = MakeQueue(16, 30);
+    HANDLE intoOne = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, oneRecord, FALSE);
+    HANDLE intoTiny = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, tinyRecords, FALSE);
+    g_heard.clear();
+    PutCardIn(L"6 Card", L"DSK6:", L"A");
+    PutCardIn(L"7 Card", L"DSK7:", L"B");
+    Hear(6);
+    int held = 0;
+    while (g_core.ReadMsgQueue(oneRecord, record, sizeof(record), &bytes, 0, &flags))
+        held++;
+    CHECK(held == 1, "a queue of one record held %d", held);
+    CHECK(!g_core.ReadMsgQueue(tinyRecords, record, sizeof(record), &bytes, 0, &flags),
+          "a record bigger than the queue's records was queued");
+
+    // Stopped, nothing more comes; every handle ends once.
+    for (HANDLE request : {mounts, blocks, intoOne, intoTiny})
+        CHECK(g_core.StopDeviceNotifications(request), "a request did not stop");
+    CHECK(!g_core.StopDeviceNotifications(mounts) && GetLastError() == ERROR_INVALID_HANDLE, "a request stopped twice");
+    TakeCardOut(L"6 Card");
+    TakeCardOut(L"7 Card");
+    CHECK(WaitForSingleObject(g_heardQueue, 500) == WAIT_TIMEOUT, "a stopped request was still announced to");
+    for (HANDLE queue : {g_heardQueue, oneRecord, tinyRecords})
+        CHECK(g_core.CloseMsgQueue(queue), "a queue did not close");
+    CHECK(!g_core.CloseMsgQueue(g_heardQueue), "a queue closed twice");
+    DestroyWindow(window);
+
+    // An image without device notifications gives none.
+    HKEY device;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
+        SetDword(device, L"NoDeviceNotifications", 1);
+        RegCloseKey(device);
+    }
+    HANDLE queue = MakeQueue(16, 160);
+    SetLastError(0xdeadbeef);
+    CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE) == NULL && GetLastError() == ERROR_NOT_SUPPORTED,
+          "an image without notifications gave them");
+    g_core.CloseMsgQueue(queue);
+}
+
 static void EmulatorRules(void)
 {
     HMODULE core = LoadLibraryW(L"coredll.dll");
@@ -887,6 +1067,11 @@ static void EmulatorRules(void)
     LOAD(RegOpenKeyExW);
     LOAD(SystemParametersInfoW);
     LOAD(GetProcAddressW);
+    LOAD(CreateMsgQueue);
+    LOAD(ReadMsgQueue);
+    LOAD(CloseMsgQueue);
+    LOAD(RequestDeviceNotifications);
+    LOAD(StopDeviceNotifications);
 #undef LOAD
     ImportDevice({L"tests\\wine\\devices\\several.reg"});
     StoreSearchRules();
@@ -894,6 +1079,8 @@ static void EmulatorRules(void)
     OtherHandlesPassThrough();
     ImportDevice({L"devices\\default.reg"});
     WindowAndRegistryRules();
+    ImportDevice({L"devices\\default.reg"});
+    NotificationRules();
     FreeLibrary(core);
 }
 
