@@ -170,6 +170,124 @@ static void RefreshRereads(void)
     ExpectExit(&app);
 }
 
+// ---- lists that follow the device ----
+
+static bool Lists(HWND dialog, const Text& store)
+{
+    std::vector<Text> stores = ReadList(dialog, IDC_STORAGE_LIST).entries;
+    return std::find(stores.begin(), stores.end(), store) != stores.end();
+}
+
+// For as long as a rebuild would take to come twice over, the store list
+// never shows the store: a check that cannot fail on a dialog that waits.
+static void ExpectNotListedFor(HWND dialog, const Text& store, const char* why)
+{
+    const DWORD twiceTheLongestDelay = 2000;
+    DWORD start = GetTickCount();
+    WaitUntil([&] { return Lists(dialog, store) || GetTickCount() - start >= twiceTheLongestDelay; });
+    CHECK(!Lists(dialog, store), "\"%s\" showed %s", Narrow(store).c_str(), why);
+}
+
+static int Rebuilds(DWORD searchesBefore)
+{
+    return (int)(StoreSearches() - searchesBefore) / 2;
+}
+
+static void ListsFollowTheDevice(void)
+{
+    ImportDevice({L"devices\\default.reg"});
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        // The person's choices stay through a card put in and taken out.
+        Choose(app.dialog, IDC_STORAGE_LIST, 1);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+        CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card put in did not show");
+        ExpectList(app.dialog, IDC_STORAGE_LIST, {L"SD Card", L"USB Disk", L"Camera Card"}, 1);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
+        TakeCardOut(L"6 Card");
+        CHECK(WaitUntil([&] { return !Lists(app.dialog, L"Camera Card"); }), "the card taken out still shows");
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 1);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
+
+        // The chosen card taken out: the registry's store, never another.
+        PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+        CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card put in again did not show");
+        Choose(app.dialog, IDC_STORAGE_LIST, 2);
+        TakeCardOut(L"6 Card");
+        CHECK(WaitUntil([&] { return !Lists(app.dialog, L"Camera Card"); }), "the chosen card still shows");
+        ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 0);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
+
+        // Forty cards put in, then taken out, as fast as the registry takes
+        // them: a rebuild or a few each time, and the dialog answers between.
+        for (bool putIn : {true, false}) {
+            DWORD searches = StoreSearches();
+            bool answered = true;
+            for (int i = 0; i < 40; i++) {
+                wchar_t key[16], device[8], store[16];
+                swprintf(key, 16, L"7 Burst %02d", i);
+                swprintf(device, 8, L"BU%02d:", i);
+                swprintf(store, 16, L"Burst %02d", i);
+                if (putIn)
+                    PutCardIn(key, device, store);
+                else
+                    TakeCardOut(key);
+                DWORD_PTR ignored;
+                answered &= SendMessageTimeoutW(app.dialog, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_MS, &ignored) != 0;
+            }
+            CHECK(answered, "the dialog did not answer during the burst");
+            size_t expected = putIn ? 42 : 2;
+            CHECK(WaitUntil([&] { return ReadList(app.dialog, IDC_STORAGE_LIST).entries.size() == expected; }),
+                  "after forty cards %s, the store list has %zu entries", putIn ? "put in" : "taken out",
+                  ReadList(app.dialog, IDC_STORAGE_LIST).entries.size());
+            int rebuilds = Rebuilds(searches);
+            printf("     forty cards %s: %d rebuilds\n", putIn ? "put in" : "taken out", rebuilds);
+            CHECK(rebuilds >= 1 && rebuilds <= 4, "forty cards %s gave %d rebuilds", putIn ? "put in" : "taken out",
+                  rebuilds);
+            CHECK(ReadList(app.dialog, IDC_STORAGE_LIST).selected == 0, "the chosen store was not kept");
+        }
+
+        // Every store gone: the rebuild's error box; a card put in while
+        // it waits shows once it is gone.
+        TakeCardOut(L"2 SD");
+        TakeCardOut(L"3 USB");
+        if (WaitForWindow(app, ERROR_CAPTION, true) != NULL) {
+            PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+            ExpectNotListedFor(app.dialog, L"Camera Card", "while an error box waited");
+            AnswerBox(app, ERROR_CAPTION, L"Error in finding storage types.");
+            CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card did not show after the box");
+            ExpectList(app.dialog, IDC_STORAGE_LIST, {L"Camera Card"}, LB_ERR);
+        } else {
+            Fail(__FILE__, __LINE__, "no error box when the last store went");
+        }
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+
+    // An image without device notifications: Refresh alone; OK writes the card.
+    ImportDevice({L"devices\\default.reg"});
+    HKEY device;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
+        SetDword(device, L"NoDeviceNotifications", 1);
+        RegCloseKey(device);
+    }
+    app = Start();
+    if (WaitForDialog(&app)) {
+        PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+        ExpectNotListedFor(app.dialog, L"Camera Card", "without notifications, before Refresh");
+        Refresh(app.dialog);
+        ExpectList(app.dialog, IDC_STORAGE_LIST, {L"SD Card", L"USB Disk", L"Camera Card"}, 0);
+        Choose(app.dialog, IDC_STORAGE_LIST, 2);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        Press(app.dialog, IDOK);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+    }
+    ExpectExit(&app);
+    ExpectWritten(L"DSK6:", L"RNDIS_Class");
+    ExpectOneRequest(L"RNDIS_Class");
+}
+
 static void KeysAndCloseBox(void)
 {
     ImportDevice({L"devices\\default.reg"});
@@ -1195,6 +1313,7 @@ static const struct {
     {"bus-fails", BusFails},
     {"inventory-fails", InventoryFails},
     {"refresh-rereads", RefreshRereads},
+    {"lists-follow-the-device", ListsFollowTheDevice},
     {"keys-and-close-box", KeysAndCloseBox},
     {"second-start", SecondStart},
     {"presses-during-boxes", PressesDuringBoxes},
