@@ -34,26 +34,33 @@ static BOOL FillListBox(HWND box, WCHAR* const* names, DWORD count)
 
 typedef int (*CompareNames)(const WCHAR*, const WCHAR*);
 
-// Selects the first slot whose name equals name, by index.
-static void SelectName(HWND box, const WCHAR* name, WCHAR* const* names, DWORD count, CompareNames compare)
+// Selects the first slot of this name, by index; FALSE when none has it.
+static BOOL SelectName(HWND box, const WCHAR* name, WCHAR* const* names, DWORD count, CompareNames compare)
 {
     for (DWORD i = 0; i < count; i++) {
         if (names[i] != NULL && compare(names[i], name) == 0) {
             SendMessageW(box, LB_SETCURSEL, i, 0);
-            return;
+            return TRUE;
         }
     }
+    return FALSE;
 }
 
-static void SelectNamedEntry(HWND box, LPCWSTR subkey, LPCWSTR valueName, WCHAR* const* names, DWORD count,
-                             CompareNames compare)
+// The slot named choice; where choice is empty or names none, the slot the
+// registry value names.
+static void SelectEntry(HWND box, const WCHAR* choice, LPCWSTR subkey, LPCWSTR valueName, WCHAR* const* names,
+                        DWORD count, CompareNames compare)
 {
+    if (choice[0] != 0 && SelectName(box, choice, names, count, compare))
+        return;
     WCHAR value[REGISTRY_TEXT_CHARS + 1];
     if (ReadRegistryText(subkey, valueName, value))
         SelectName(box, value, names, count, compare);
 }
 
-BOOL PopulateLists(HWND dialog)
+// The lists rebuilt, with the entries named by the two choices selected, or
+// where a choice is empty or no longer listed, those the registry names.
+static BOOL RebuildLists(HWND dialog, const WCHAR* storeChoice, const WCHAR* functionChoice)
 {
     HWND storeBox = GetDlgItem(dialog, IDC_STORAGE_LIST);
     HWND functionBox = GetDlgItem(dialog, IDC_FUNCTION_LIST);
@@ -88,11 +95,16 @@ BOOL PopulateLists(HWND dialog)
     }
     // A device name names one store exactly; client drivers are registry key
     // names, which ignore letter case.
-    SelectNamedEntry(storeBox, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, g_pStoreList->deviceNames, g_pStoreList->count,
-                     wcscmp);
-    SelectNamedEntry(functionBox, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE, g_pFunctionList->names,
-                     g_pFunctionList->count, _wcsicmp);
+    SelectEntry(storeBox, storeChoice, MASS_STORAGE_KEY, DEVICE_NAME_VALUE, g_pStoreList->deviceNames,
+                g_pStoreList->count, wcscmp);
+    SelectEntry(functionBox, functionChoice, FUNCTION_DRIVERS_KEY, DEFAULT_CLIENT_DRIVER_VALUE,
+                g_pFunctionList->names, g_pFunctionList->count, _wcsicmp);
     return TRUE;
+}
+
+BOOL PopulateLists(HWND dialog)
+{
+    return RebuildLists(dialog, TEXT(""), TEXT(""));
 }
 
 // The name behind a list's selection, copied, since the rebuild frees the
@@ -117,13 +129,5 @@ BOOL FollowDevice(HWND dialog)
     if (g_pFunctionList != NULL)
         CopySelectedName(dialog, IDC_FUNCTION_LIST, g_pFunctionList->names, g_pFunctionList->count, function,
                          CLIENT_NAME_CHARS);
-    // The registry's choice stands where the person's is gone.
-    BOOL populated = PopulateLists(dialog);
-    if (g_pStoreList != NULL)
-        SelectName(GetDlgItem(dialog, IDC_STORAGE_LIST), store, g_pStoreList->deviceNames, g_pStoreList->count,
-                   wcscmp);
-    if (g_pFunctionList != NULL)
-        SelectName(GetDlgItem(dialog, IDC_FUNCTION_LIST), function, g_pFunctionList->names, g_pFunctionList->count,
-                   _wcsicmp);
-    return populated;
+    return RebuildLists(dialog, store, function);
 }
