@@ -101,8 +101,10 @@ static void BM_BuildStoreList(benchmark::State& state)
     BenchBuilder(state, InstallStores, BuildStoreList, FreeStoreList, LeastStoreListBytes);
 }
 
-// Refresh on an open dialog: n client drivers and n stores, 2n entries.
-static void BM_PopulateLists(benchmark::State& state)
+// A rebuild on an open dialog, n client drivers and n stores, 2n entries:
+// Refresh, or the rebuild a device change causes, the person's choices (the
+// first entries) kept.
+static void BenchRebuild(benchmark::State& state, BOOL (*rebuild)(HWND))
 {
     int n = (int)state.range(0);
     HostReset();
@@ -117,17 +119,31 @@ static void BM_PopulateLists(benchmark::State& state)
         state.SkipWithError("the dialog did not open with the last driver selected");
         return;
     }
+    HostChooseEntry(dialog, IDC_STORAGE_LIST, 0);
+    HostChooseEntry(dialog, IDC_FUNCTION_LIST, 0);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(PopulateLists(dialog));
+        benchmark::DoNotOptimize(rebuild(dialog));
     }
-    Report(state, 2 * (size_t)n, LeastFunctionListBytes(n) + LeastStoreListBytes(n),
-           [dialog] { PopulateLists(dialog); });
+    Report(state, 2 * (size_t)n, LeastFunctionListBytes(n) + LeastStoreListBytes(n), [&] { rebuild(dialog); });
+    if (HostListSelection(GetDlgItem(dialog, IDC_FUNCTION_LIST)) != (rebuild == PopulateLists ? n - 1 : 0))
+        state.SkipWithError("the rebuild selected another driver");
     DestroyWindow(dialog);
+}
+
+static void BM_PopulateLists(benchmark::State& state)
+{
+    BenchRebuild(state, PopulateLists);
+}
+
+static void BM_FollowDevice(benchmark::State& state)
+{
+    BenchRebuild(state, FollowDevice);
 }
 
 BENCHMARK(BM_BuildFunctionList)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_BuildStoreList)->RangeMultiplier(10)->Range(10, 10000);
 BENCHMARK(BM_PopulateLists)->RangeMultiplier(10)->Range(10, 10000);
+BENCHMARK(BM_FollowDevice)->RangeMultiplier(10)->Range(10, 10000);
 
 int main(int argc, char** argv)
 {

@@ -172,20 +172,14 @@ static void RefreshRereads(void)
 
 // ---- lists that follow the device ----
 
-static bool Lists(HWND dialog, const Text& store)
-{
-    std::vector<Text> stores = ReadList(dialog, IDC_STORAGE_LIST).entries;
-    return std::find(stores.begin(), stores.end(), store) != stores.end();
-}
-
 // For as long as a rebuild would take to come twice over, the store list
 // never shows the store: a check that cannot fail on a dialog that waits.
 static void ExpectNotListedFor(HWND dialog, const Text& store, const char* why)
 {
     const DWORD twiceTheLongestDelay = 2000;
     DWORD start = GetTickCount();
-    WaitUntil([&] { return Lists(dialog, store) || GetTickCount() - start >= twiceTheLongestDelay; });
-    CHECK(!Lists(dialog, store), "\"%s\" showed %s", Narrow(store).c_str(), why);
+    WaitUntil([&] { return StoreListed(dialog, store) || GetTickCount() - start >= twiceTheLongestDelay; });
+    CHECK(!StoreListed(dialog, store), "\"%s\" showed %s", Narrow(store).c_str(), why);
 }
 
 static int Rebuilds(DWORD searchesBefore)
@@ -202,20 +196,20 @@ static void ListsFollowTheDevice(void)
         Choose(app.dialog, IDC_STORAGE_LIST, 1);
         Choose(app.dialog, IDC_FUNCTION_LIST, 1);
         PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
-        CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card put in did not show");
+        CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }), "the card put in did not show");
         ExpectList(app.dialog, IDC_STORAGE_LIST, {L"SD Card", L"USB Disk", L"Camera Card"}, 1);
         ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
         TakeCardOut(L"6 Card");
-        CHECK(WaitUntil([&] { return !Lists(app.dialog, L"Camera Card"); }), "the card taken out still shows");
+        CHECK(WaitUntil([&] { return !StoreListed(app.dialog, L"Camera Card"); }), "the card taken out still shows");
         ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 1);
         ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
 
         // The chosen card taken out: the registry's store, never another.
         PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
-        CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card put in again did not show");
+        CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }), "the card put in again did not show");
         Choose(app.dialog, IDC_STORAGE_LIST, 2);
         TakeCardOut(L"6 Card");
-        CHECK(WaitUntil([&] { return !Lists(app.dialog, L"Camera Card"); }), "the chosen card still shows");
+        CHECK(WaitUntil([&] { return !StoreListed(app.dialog, L"Camera Card"); }), "the chosen card still shows");
         ExpectList(app.dialog, IDC_STORAGE_LIST, DEFAULT_STORES, 0);
         ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
 
@@ -256,7 +250,7 @@ static void ListsFollowTheDevice(void)
             PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
             ExpectNotListedFor(app.dialog, L"Camera Card", "while an error box waited");
             AnswerBox(app, ERROR_CAPTION, L"Error in finding storage types.");
-            CHECK(WaitUntil([&] { return Lists(app.dialog, L"Camera Card"); }), "the card did not show after the box");
+            CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }), "the card did not show after the box");
             ExpectList(app.dialog, IDC_STORAGE_LIST, {L"Camera Card"}, LB_ERR);
         } else {
             Fail(__FILE__, __LINE__, "no error box when the last store went");

@@ -5,6 +5,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "platform/desktop/emulated_device.h"
 
 const TemplateControl TEMPLATE_CONTROLS[7] = {
@@ -315,6 +317,12 @@ ListState ReadList(HWND dialog, int id)
         state.entries.push_back(ReadEntry(list, i));
     state.selected = (int)SendMessageW(list, LB_GETCURSEL, 0, 0);
     return state;
+}
+
+bool StoreListed(HWND dialog, const Text& store)
+{
+    std::vector<Text> stores = ReadList(dialog, IDC_STORAGE_LIST).entries;
+    return std::find(stores.begin(), stores.end(), store) != stores.end();
 }
 
 void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected)

@@ -172,6 +172,7 @@ Palvenor WaitForStartedDialog(void);
 
 Text ReadEntry(HWND list, LRESULT index);
 ListState ReadList(HWND dialog, int id);
+bool StoreListed(HWND dialog, const Text& store);
 void ExpectList(HWND dialog, int id, const std::vector<Text>& entries, int selected);
 
 #endif

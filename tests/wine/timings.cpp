@@ -12,6 +12,20 @@ static double Since(const LARGE_INTEGER& start)
     return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
 }
 
+// How long palvenor is watched while nothing changes.
+static const DWORD IDLE_MS = 3000;
+
+// Kernel and user time of a process, in ms.
+static double ProcessorMs(HANDLE process)
+{
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user))
+        return 0;
+    ULONGLONG units = ((ULONGLONG)kernel.dwHighDateTime << 32 | kernel.dwLowDateTime) +
+                      ((ULONGLONG)user.dwHighDateTime << 32 | user.dwLowDateTime);
+    return units / 10000.0;
+}
+
 static bool ListsFilled(HWND dialog)
 {
     return SendMessageW(GetDlgItem(dialog, IDC_STORAGE_LIST), LB_GETCOUNT, 0, 0) > 0 &&
@@ -89,6 +103,29 @@ int Timings(const Text& minimal, int runs)
                 printf("refresh large %.2f\n", took);
         }
         CHECK(ListsFilled(app.dialog), "the lists are empty after Refresh");
+        // A card put in and taken out: from the change to the list showing it.
+        for (int run = 0; run <= runs; run++) {
+            for (bool putIn : {true, false}) {
+                LARGE_INTEGER start;
+                QueryPerformanceCounter(&start);
+                if (putIn)
+                    PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+                else
+                    TakeCardOut(L"6 Card");
+                CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card") == putIn; }),
+                      "the card %s did not show", putIn ? "put in" : "taken out");
+                double took = Since(start);
+                if (run > 0)
+                    printf("%s large %.2f\n", putIn ? "card-in" : "card-out", took);
+            }
+        }
+        // The processor time palvenor takes while nothing changes.
+        for (int run = 0; run < 2; run++) {
+            double before = ProcessorMs(app.process.hProcess);
+            Sleep(IDLE_MS);
+            if (run > 0)
+                printf("idle-cpu large %.2f\n", ProcessorMs(app.process.hProcess) - before);
+        }
         Press(app.dialog, IDCANCEL);
     }
     ExpectExit(&app);

@@ -103,10 +103,7 @@ int Walkthrough(const Text& shots)
            Narrow(CARD_DEVICE).c_str());
     DWORD putIn = GetTickCount();
     PutCardIn(CARD_KEY, CARD_DEVICE, CARD_STORE);
-    bool shown = WaitUntil([&] {
-        std::vector<Text> now = ReadList(app.dialog, IDC_STORAGE_LIST).entries;
-        return std::find(now.begin(), now.end(), CARD_STORE) != now.end();
-    });
+    bool shown = WaitUntil([&] { return StoreListed(app.dialog, CARD_STORE); });
     CHECK(shown, "the card did not show in the store list");
     ListState withCard = ReadList(app.dialog, IDC_STORAGE_LIST);
     printf("It showed after %lu ms, the choices kept:\n", GetTickCount() - putIn);
