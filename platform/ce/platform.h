@@ -37,6 +37,7 @@ typedef LPWSTR ENTRY_COMMAND_LINE;
 #define ENUMERATE_ONLY_ACCESS 0
 // A wait that any message of the thread ends: the classes CE and the
 // desktop share (the desktop's QS_ALLINPUT adds raw input, which CE lacks).
-#define ANY_MESSAGE_WAKES (QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_SENDMESSAGE)
+#define ANY_MESSAGE_WAKES \
+    (QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_SENDMESSAGE)
 
 #endif

@@ -630,8 +630,8 @@ BOOL DestroyWindow(HWND window)
             child.alive = false;
     }
     Find(window)->alive = false;
-    g_timers.erase(std::remove_if(g_timers.begin(), g_timers.end(), [window](const Timer& t) { return t.window == window; }),
-                   g_timers.end());
+    auto ofWindow = [window](const Timer& timer) { return timer.window == window; };
+    g_timers.erase(std::remove_if(g_timers.begin(), g_timers.end(), ofWindow), g_timers.end());
     return TRUE;
 }
 

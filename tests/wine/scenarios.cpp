@@ -250,7 +250,8 @@ static void ListsFollowTheDevice(void)
             PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
             ExpectNotListedFor(app.dialog, L"Camera Card", "while an error box waited");
             AnswerBox(app, ERROR_CAPTION, L"Error in finding storage types.");
-            CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }), "the card did not show after the box");
+            CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }),
+                  "the card did not show after the box");
             ExpectList(app.dialog, IDC_STORAGE_LIST, {L"Camera Card"}, LB_ERR);
         } else {
             Fail(__FILE__, __LINE__, "no error box when the last store went");
@@ -1156,7 +1157,8 @@ static void NotificationRules(void)
     }
     HANDLE queue = MakeQueue(16, 160);
     SetLastError(0xdeadbeef);
-    CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE) == NULL && GetLastError() == ERROR_NOT_SUPPORTED,
+    CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE) == NULL &&
+              GetLastError() == ERROR_NOT_SUPPORTED,
           "an image without notifications gave them");
     g_core.CloseMsgQueue(queue);
 }

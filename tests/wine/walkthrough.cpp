@@ -111,8 +111,9 @@ int Walkthrough(const Text& shots)
     ExpectList(app.dialog, IDC_FUNCTION_LIST, functions.entries, function);
     Paint(app.dialog);
     SaveScreenshot(shots + L"\\card.bmp");
-    int card = (int)(std::find(withCard.entries.begin(), withCard.entries.end(), CARD_STORE) - withCard.entries.begin());
     if (shown) {
+        int card = (int)(std::find(withCard.entries.begin(), withCard.entries.end(), CARD_STORE) -
+                         withCard.entries.begin());
         CHECK(withCard.selected == store, "the chosen store was not kept");
         printf("\nChoosing the card, then pressing OK.\n");
         Choose(app.dialog, IDC_STORAGE_LIST, card);
