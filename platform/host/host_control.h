@@ -92,7 +92,9 @@ int HostOpenStoreSearches(void);
 // broadcast WM_DEVICECHANGE, then its store's mount; a store's dismount,
 // then its block device and the broadcast. Records go to the message
 // queues that asked for the interface; a full queue loses them.
-void HostMountStore(const STOREINFO& store);
+// A store that mountAfter ms of the clock pass before it is mounted has its
+// block device announced at once.
+void HostMountStore(const STOREINFO& store, DWORD mountAfter = 0);
 void HostDismountStore(const HostText& deviceName);
 int HostNotificationRequests(void);
 int HostLostAnnouncements(void);

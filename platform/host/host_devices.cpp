@@ -46,6 +46,12 @@ uintptr_t g_nextHandle;
 std::map<HANDLE, MessageQueue> g_messageQueues;
 std::map<HANDLE, NotificationRequest> g_notificationRequests;
 int g_lostAnnouncements;
+// Stores whose block devices came, in the order they will be mounted, when.
+struct LateMount {
+    uint64_t due;
+    STOREINFO store;
+};
+std::vector<LateMount> g_lateMounts;
 
 // The bus driver's interface, E2BDC372-598F-4619-BC50-54B3F7848D35.
 const GUID BUS_INTERFACE = {0xE2BDC372, 0x598F, 0x4619, {0xBC, 0x50, 0x54, 0xB3, 0xF7, 0x84, 0x8D, 0x35}};
@@ -124,6 +130,7 @@ void HostResetDevices(void)
     g_messageQueues.clear();
     g_notificationRequests.clear();
     g_lostAnnouncements = 0;
+    g_lateMounts.clear();
 }
 
 void HostSetStores(const std::vector<STOREINFO>& stores)
@@ -329,17 +336,45 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, 
     return TRUE;
 }
 
-void HostMountStore(const STOREINFO& store)
+static void Mount(const STOREINFO& store)
+{
+    std::vector<STOREINFO> stores(*g_stores);
+    stores.push_back(store);
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+    Announce(STORE_MOUNT_INTERFACE, true, DeviceNameOf(store));
+}
+
+void HostMountStore(const STOREINFO& store, DWORD mountAfter)
 {
     // The block device comes first: a search made as it is announced does
     // not find the store yet.
     HostText name = DeviceNameOf(store);
     Announce(BLOCK_DRIVER_INTERFACE, true, name);
     HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)name.c_str());
-    std::vector<STOREINFO> stores(*g_stores);
-    stores.push_back(store);
-    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
-    Announce(STORE_MOUNT_INTERFACE, true, name);
+    if (mountAfter == 0)
+        Mount(store);
+    else {
+        LateMount late{HostClock() + (uint64_t)mountAfter, store};
+        auto later = std::upper_bound(g_lateMounts.begin(), g_lateMounts.end(), late.due,
+                                      [](uint64_t due, const LateMount& other) { return due < other.due; });
+        g_lateMounts.insert(later, late);
+    }
+}
+
+bool HostNextDeviceChange(uint64_t* due)
+{
+    if (!g_lateMounts.empty())
+        *due = g_lateMounts.front().due;
+    return !g_lateMounts.empty();
+}
+
+void HostDeviceClock(uint64_t now)
+{
+    while (!g_lateMounts.empty() && g_lateMounts.front().due <= now) {
+        STOREINFO store = g_lateMounts.front().store;
+        g_lateMounts.erase(g_lateMounts.begin());
+        Mount(store);
+    }
 }
 
 void HostDismountStore(const HostText& deviceName)

@@ -652,6 +652,7 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 void HostAdvanceClock(DWORD milliseconds)
 {
     g_clock += milliseconds;
+    HostDeviceClock(g_clock);
 }
 
 DWORD HostClock(void)
@@ -723,21 +724,26 @@ static bool NextMessage(MSG* msg, bool remove)
 }
 
 // The thread waits: the person acts (the idle hook), or else time passes to
-// the next timer. False when nothing would ever come.
+// the next timer or the device's next change. False when nothing would
+// ever come.
 static bool WaitForInput(const std::function<bool()>& ready)
 {
     if (ready())
         return true;
     if (g_onIdle)
         g_onIdle();
-    if (ready())
-        return true;
-    if (g_timers.empty())
-        return false;
-    uint64_t next = g_timers[0].due;
-    for (const Timer& timer : g_timers)
-        next = std::min(next, timer.due);
-    g_clock = std::max(g_clock, next);
+    while (!ready()) {
+        uint64_t next;
+        bool coming = HostNextDeviceChange(&next);
+        for (const Timer& timer : g_timers) {
+            next = coming ? std::min(next, timer.due) : timer.due;
+            coming = true;
+        }
+        if (!coming)
+            return false;
+        g_clock = std::max(g_clock, next);
+        HostDeviceClock(g_clock);
+    }
     return true;
 }
 
