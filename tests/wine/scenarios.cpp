@@ -156,7 +156,7 @@ static void RefreshRereads(void)
         Choose(app.dialog, IDC_STORAGE_LIST, 0);
         Choose(app.dialog, IDC_FUNCTION_LIST, 1);
         // The SD card goes away and the setting moves to the USB disk.
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor\\Emulator\\Stores\\2 SD");
+        TakeCardOut(L"2 SD");
         HKEY key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MASS_STORAGE_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
             RegSetValueExW(key, L"DeviceName", 0, REG_SZ, (const BYTE*)L"DSK3:", 12);
