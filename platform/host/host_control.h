@@ -97,7 +97,6 @@ int HostOpenStoreSearches(void);
 void HostMountStore(const STOREINFO& store, DWORD mountAfter = 0);
 void HostDismountStore(const HostText& deviceName);
 int HostNotificationRequests(void);
-int HostLostAnnouncements(void);
 
 // Device manager and USB function bus driver. Message queues and
 // notification requests count as open handles. The bus accepts a request

@@ -45,7 +45,6 @@ std::map<HANDLE, const DEVMGR_DEVICE_INFORMATION*> g_deviceRecords;
 uintptr_t g_nextHandle;
 std::map<HANDLE, MessageQueue> g_messageQueues;
 std::map<HANDLE, NotificationRequest> g_notificationRequests;
-int g_lostAnnouncements;
 // Stores whose block devices came, in the order they will be mounted, when.
 struct LateMount {
     uint64_t due;
@@ -92,8 +91,6 @@ void Deliver(HANDLE to, const GUID& interfaceClass, bool attached, const HostTex
     MessageQueue& queue = g_messageQueues[to];
     if (queue.records.size() < queue.options.dwMaxMessages && record.size() <= queue.options.cbMaxMessage)
         queue.records.push_back(record);
-    else
-        g_lostAnnouncements++;
 }
 
 // To every queue that asked for the interface.
@@ -129,7 +126,6 @@ void HostResetDevices(void)
     g_nextHandle = 0x1000;
     g_messageQueues.clear();
     g_notificationRequests.clear();
-    g_lostAnnouncements = 0;
     g_lateMounts.clear();
 }
 
@@ -394,11 +390,6 @@ void HostDismountStore(const HostText& deviceName)
 int HostNotificationRequests(void)
 {
     return (int)g_notificationRequests.size();
-}
-
-int HostLostAnnouncements(void)
-{
-    return g_lostAnnouncements;
 }
 
 bool HostQueueHoldsRecords(HANDLE queue)
