@@ -91,7 +91,7 @@ int Walkthrough(const Text& shots)
     int store = stores.entries.empty() ? LB_ERR : (stores.selected + 1) % (int)stores.entries.size();
     int function = functions.entries.empty() ? LB_ERR : (functions.selected + 1) % (int)functions.entries.size();
     if (store != LB_ERR && function != LB_ERR)
-        printf("\nChoosing \"%s\" and \"%s\", then pressing OK.\n", Narrow(stores.entries[store]).c_str(),
+        printf("\nChoosing \"%s\" and \"%s\".\n", Narrow(stores.entries[store]).c_str(),
                Narrow(functions.entries[function]).c_str());
     Choose(app.dialog, IDC_STORAGE_LIST, store);
     Choose(app.dialog, IDC_FUNCTION_LIST, function);
