@@ -31,15 +31,23 @@ void ListenForDevices(DeviceListener* listener)
         StopListening(listener);
 }
 
-// Empties the queue; FALSE when it gave nothing.
-static BOOL ReadAnnouncements(HANDLE queue)
+// Empties the queue, telling the dialog if it held anything. A wake with
+// nothing to read is normal on CE, whose kernel signals a reader after
+// letting the queue go; the empty read resets the queue's event. Any other
+// failure (no writer left, a handle gone bad) leaves the event set, and
+// would spin the loop: FALSE, the queue is dead.
+static BOOL ReadAnnouncements(HANDLE queue, HWND dialog)
 {
     DWORD record[(ANNOUNCEMENT_BYTES + sizeof(DWORD) - 1) / sizeof(DWORD)];
     DWORD bytes, flags;
     BOOL read = FALSE;
     while (ReadMsgQueue(queue, record, sizeof(record), &bytes, 0, &flags))
         read = TRUE;
-    return read;
+    if (GetLastError() != ERROR_TIMEOUT)
+        return FALSE;
+    if (read)
+        NoteDeviceChange(dialog);
+    return TRUE;
 }
 
 BOOL WaitForMessage(DeviceListener* listener, HWND dialog)
@@ -47,12 +55,10 @@ BOOL WaitForMessage(DeviceListener* listener, HWND dialog)
     if (listener->queue == NULL)
         return TRUE;
     DWORD woke = MsgWaitForMultipleObjectsEx(1, &listener->queue, INFINITE, ANY_MESSAGE_WAKES, MWMO_INPUTAVAILABLE);
-    if (woke == WAIT_OBJECT_0 && ReadAnnouncements(listener->queue)) {
-        NoteDeviceChange(dialog);
+    if (woke == WAIT_OBJECT_0 && ReadAnnouncements(listener->queue, dialog))
         return FALSE;
-    }
-    // A queue that signals with nothing to read, or a wait that fails,
-    // would spin the loop: the dialog does without the queue from then on.
+    // A dead queue, or a wait that fails, would spin the loop: the dialog
+    // does without the queue from then on.
     if (woke != WAIT_OBJECT_0 + 1) {
         StopListening(listener);
         return TRUE;

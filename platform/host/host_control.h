@@ -97,6 +97,12 @@ int HostOpenStoreSearches(void);
 void HostMountStore(const STOREINFO& store, DWORD mountAfter = 0);
 void HostDismountStore(const HostText& deviceName);
 int HostNotificationRequests(void);
+// Every message queue's event set once with nothing to read, as CE's kernel
+// may leave it; the next empty read resets it (ERROR_TIMEOUT).
+void HostWakeQueuesWithNothing(void);
+// Every message queue left with no writer: set for good, its reads failing
+// with ERROR_PIPE_NOT_CONNECTED once it is empty.
+void HostBreakQueues(void);
 
 // Device manager and USB function bus driver. Message queues and
 // notification requests count as open handles. The bus accepts a request

@@ -19,9 +19,14 @@ struct StoreSearch {
 
 enum HandleKind { DEVICE_SEARCH, BUS_DEVICE, MESSAGE_QUEUE, NOTIFICATION_REQUEST };
 
+// A queue's event is set while a record waits, and, as CE's kernel may
+// leave it, once with nothing to read (woken); a queue with no writer left
+// (broken) stays set, and its reads fail.
 struct MessageQueue {
     MSGQUEUEOPTIONS options;
     std::deque<std::vector<BYTE>> records;
+    bool woken = false;
+    bool broken = false;
 };
 
 struct NotificationRequest {
@@ -392,9 +397,22 @@ int HostNotificationRequests(void)
     return (int)g_notificationRequests.size();
 }
 
-bool HostQueueHoldsRecords(HANDLE queue)
+bool HostQueueSignalled(HANDLE queue)
 {
-    return !QueueOrAbort(queue, "a wait").records.empty();
+    const MessageQueue& found = QueueOrAbort(queue, "a wait");
+    return !found.records.empty() || found.woken || found.broken;
+}
+
+void HostWakeQueuesWithNothing(void)
+{
+    for (auto& queue : g_messageQueues)
+        queue.second.woken = true;
+}
+
+void HostBreakQueues(void)
+{
+    for (auto& queue : g_messageQueues)
+        queue.second.broken = true;
 }
 
 HANDLE WINAPI CreateMsgQueue(LPCWSTR name, MSGQUEUEOPTIONS* options)
@@ -428,7 +446,8 @@ BOOL WINAPI ReadMsgQueue(HANDLE queue, LPVOID buffer, DWORD bufferBytes, LPDWORD
         return FALSE;
     }
     if (found.records.empty()) {
-        SetLastError(ERROR_TIMEOUT);
+        found.woken = false;
+        SetLastError(found.broken ? ERROR_PIPE_NOT_CONNECTED : ERROR_TIMEOUT);
         return FALSE;
     }
     const std::vector<BYTE>& record = found.records.front();

@@ -20,7 +20,7 @@ bool HostEqualNoCase(const HostText& left, const HostText& right);
 // the device manager's broadcast reaches the thread's windows.
 void HostBroadcast(UINT message, WPARAM wParam, LPARAM lParam);
 // Whether a message queue has a record to read: its handle is signalled.
-bool HostQueueHoldsRecords(HANDLE queue);
+bool HostQueueSignalled(HANDLE queue);
 // When the device changes next by itself (a store mounted late); false when
 // it will not. The clock at now makes every change due by then.
 bool HostNextDeviceChange(uint64_t* due);

@@ -774,7 +774,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD mill
     MSG next;
     auto ready = [&] {
         for (signalled = 0; signalled < count; signalled++) {
-            if (HostQueueHoldsRecords(handles[signalled]))
+            if (HostQueueSignalled(handles[signalled]))
                 return true;
         }
         return NextMessage(&next, false);
