@@ -348,9 +348,9 @@ HANDLE WINAPI CreateMsgQueue(LPCWSTR name, MSGQUEUEOPTIONS* options)
     return readable;
 }
 
-// Takes the first record: FALSE with ERROR_TIMEOUT when none came in time,
-// ERROR_INSUFFICIENT_BUFFER when it is bigger than the buffer (it is then
-// lost).
+// Takes the first record: FALSE with ERROR_TIMEOUT when none came in time.
+// One bigger than the buffer is taken all the same, as CE's kernel takes
+// it: TRUE, cut to the buffer, with ERROR_INSUFFICIENT_BUFFER.
 static BOOL TakeRecord(Queue* queue, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead)
 {
     Record* record = queue->first;
@@ -364,15 +364,12 @@ static BOOL TakeRecord(Queue* queue, LPVOID buffer, DWORD bufferBytes, LPDWORD b
         ResetEvent(queue->readable);
     }
     queue->count--;
-    BOOL fits = record->bytes <= bufferBytes;
-    if (fits) {
-        memcpy(buffer, record->data, record->bytes);
-        *bytesRead = record->bytes;
-    } else {
+    *bytesRead = record->bytes <= bufferBytes ? record->bytes : bufferBytes;
+    memcpy(buffer, record->data, *bytesRead);
+    if (*bytesRead < record->bytes)
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    }
     LocalFree(record);
-    return fits;
+    return TRUE;
 }
 
 BOOL WINAPI ReadMsgQueue(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead, DWORD timeout,
