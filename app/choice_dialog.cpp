@@ -21,12 +21,36 @@ static BOOL g_operationRunning = FALSE;
 #define LATEST_MS 750
 static BOOL g_deviceChanged = FALSE;
 
-void NoteDeviceChange(HWND dialog)
+// CE's storage manager may list a store a while after its block device
+// came: once the card's volumes are mounted, and, for a card put back within
+// PNPUnloadDelay (a re-seated card, a resume), with no store announcement
+// at all. So after an arrival the dialog looks at the stores every
+// WATCH_EVERY_MS, WATCH_TURNS times (11 s, past CE's slowest mounts), and
+// follows them when they differ from the list shown.
+#define WATCH_TIMER 3
+#define WATCH_EVERY_MS 500
+#define WATCH_TURNS 22
+static int g_watchTurns = 0;
+
+void NoteDeviceChange(HWND dialog, BOOL arrived)
 {
+    if (arrived) {
+        g_watchTurns = WATCH_TURNS;
+        SetTimer(dialog, WATCH_TIMER, WATCH_EVERY_MS, NULL);
+    }
     if (!g_deviceChanged)
         SetTimer(dialog, LATEST_TIMER, LATEST_MS, NULL);
     g_deviceChanged = TRUE;
     SetTimer(dialog, QUIET_TIMER, QUIET_MS, NULL);
+}
+
+static void WatchStores(HWND dialog)
+{
+    if (--g_watchTurns <= 0)
+        KillTimer(dialog, WATCH_TIMER);
+    // A change already waiting, or a box, is followed by the rebuild to come.
+    if (!g_deviceChanged && !g_operationRunning && StoresDifferFrom(g_pStoreList))
+        NoteDeviceChange(dialog, FALSE);
 }
 
 static void RunOperation(BOOL (*operation)(HWND), HWND dialog)
@@ -65,9 +89,13 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_DEVICECHANGE:
         // Whatever came or went, the lists are read anew; lParam differs
         // between CE and the desktop and is not read.
-        NoteDeviceChange(dialog);
+        NoteDeviceChange(dialog, wParam == DBT_DEVICEARRIVAL);
         return TRUE;
     case WM_TIMER:
+        if (wParam == WATCH_TIMER) {
+            WatchStores(dialog);
+            return TRUE;
+        }
         KillTimer(dialog, QUIET_TIMER);
         KillTimer(dialog, LATEST_TIMER);
         if (!g_operationRunning) {
@@ -91,6 +119,7 @@ INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return FALSE;
     case WM_DESTROY:
         g_deviceChanged = FALSE;
+        g_watchTurns = 0;
         FreeStoreList(g_pStoreList);
         g_pStoreList = NULL;
         FreeFunctionList(g_pFunctionList);

@@ -15,8 +15,9 @@ extern FunctionList* g_pFunctionList;
 INT_PTR CALLBACK ChoiceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The device announced a change: both lists are rebuilt once it has been
 // quiet a moment, keeping what the person has selected, and not while an
-// operation waits on a box.
-void NoteDeviceChange(HWND dialog);
+// operation waits on a box. After an arrival the stores are watched a
+// while for one that is listed late.
+void NoteDeviceChange(HWND dialog, BOOL arrived);
 
 // Runs the program: one dialog, one instance; always returns 0.
 int RunApplication(void);

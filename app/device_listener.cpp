@@ -40,13 +40,16 @@ static BOOL ReadAnnouncements(HANDLE queue, HWND dialog)
 {
     DWORD record[(ANNOUNCEMENT_BYTES + sizeof(DWORD) - 1) / sizeof(DWORD)];
     DWORD bytes, flags;
-    BOOL read = FALSE;
-    while (ReadMsgQueue(queue, record, sizeof(record), &bytes, 0, &flags))
+    BOOL read = FALSE, arrived = FALSE;
+    while (ReadMsgQueue(queue, record, sizeof(record), &bytes, 0, &flags)) {
         read = TRUE;
+        if (bytes >= offsetof(DEVDETAIL, cbName) && ((const DEVDETAIL*)record)->fAttached)
+            arrived = TRUE;
+    }
     if (GetLastError() != ERROR_TIMEOUT)
         return FALSE;
     if (read)
-        NoteDeviceChange(dialog);
+        NoteDeviceChange(dialog, arrived);
     return TRUE;
 }
 

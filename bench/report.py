@@ -28,7 +28,7 @@ palvenor_bytes, minimal_bytes = os.path.getsize(palvenor), os.path.getsize(minim
 desktop_bytes = os.path.getsize(desktop_minimal)
 size_ratio = palvenor_bytes / minimal_bytes
 rows.append(("palvenor.exe size (32-bit CE program, -Os, stripped)", f"{palvenor_bytes:,} bytes",
-             budget("size at most 13 KiB", palvenor_bytes <= 13 * 1024) + ", at most 13,312 bytes"))
+             budget("size at most 13.5 KiB", palvenor_bytes <= 13824) + ", at most 13,824 bytes"))
 rows.append(("minimal dialog program, built the same way", f"{minimal_bytes:,} bytes", ""))
 rows.append(("size ratio to it", f"{size_ratio:.2f}x", ""))
 rows.append(("minimal dialog program as a desktop program (64-bit, static C runtime)", f"{desktop_bytes:,} bytes",

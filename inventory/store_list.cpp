@@ -118,3 +118,17 @@ void FreeStoreList(StoreList* list)
         LocalFree(list->storeNames);
     LocalFree(list);
 }
+
+BOOL StoresDifferFrom(const StoreList* shown)
+{
+    StoreList* now = BuildStoreList();
+    if (now == NULL)
+        return FALSE;
+    BOOL differ = shown == NULL || now->count != shown->count;
+    for (DWORD i = 0; !differ && i < now->count; i++) {
+        const WCHAR* was = shown->deviceNames[i];
+        differ = was == NULL || now->deviceNames[i] == NULL || wcscmp(was, now->deviceNames[i]) != 0;
+    }
+    FreeStoreList(now);
+    return differ;
+}

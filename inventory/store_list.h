@@ -18,5 +18,8 @@ BOOL IsExposableStore(const STOREINFO* store);
 // store could be searched or none is exposable.
 StoreList* BuildStoreList(void);
 void FreeStoreList(StoreList* list);
+// Whether the exposable stores now differ, by device name, from those shown
+// (null: none). A search that fails tells nothing: FALSE.
+BOOL StoresDifferFrom(const StoreList* shown);
 
 #endif

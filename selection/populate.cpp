@@ -102,8 +102,15 @@ static BOOL RebuildLists(HWND dialog, const WCHAR* storeChoice, const WCHAR* fun
     return TRUE;
 }
 
+// A store the person chose that went (a card re-seated, the device
+// resumed) is chosen again when it comes back, unless the person has chosen
+// another meanwhile: its device name, and the one selected in its place.
+static WCHAR g_awaitedStore[DEVICENAMESIZE + 1];
+static WCHAR g_inItsPlace[DEVICENAMESIZE + 1];
+
 BOOL PopulateLists(HWND dialog)
 {
+    g_awaitedStore[0] = 0;
     return RebuildLists(dialog, TEXT(""), TEXT(""));
 }
 
@@ -129,5 +136,17 @@ BOOL FollowDevice(HWND dialog)
     if (g_pFunctionList != NULL)
         CopySelectedName(dialog, IDC_FUNCTION_LIST, g_pFunctionList->names, g_pFunctionList->count, function,
                          CLIENT_NAME_CHARS);
-    return RebuildLists(dialog, store, function);
+    if (g_awaitedStore[0] != 0 && wcscmp(store, g_inItsPlace) == 0)
+        memcpy(store, g_awaitedStore, sizeof(store));
+    // Every store gone (a resume) fails the rebuild: the choice is awaited all the same.
+    BOOL rebuilt = RebuildLists(dialog, store, function);
+    g_inItsPlace[0] = 0;
+    if (g_pStoreList != NULL)
+        CopySelectedName(dialog, IDC_STORAGE_LIST, g_pStoreList->deviceNames, g_pStoreList->count, g_inItsPlace,
+                         DEVICENAMESIZE + 1);
+    if (wcscmp(store, g_inItsPlace) != 0)
+        memcpy(g_awaitedStore, store, sizeof(store));
+    else
+        g_awaitedStore[0] = 0;
+    return rebuilt;
 }

@@ -234,6 +234,16 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
         {"the queue's writer gone: the broadcast alone brings the card",
          {[](HWND) { HostBreakQueues(); }, Settle, [](HWND) { HostMountStore(CARD); }, Settle},
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"the chosen card re-seated, listed again 1,500 ms after its block device came: chosen again",
+         {[](HWND) { HostReseatStores({u"DSK2:"}, 1500); }, Settle, Settle, Settle, Settle, Settle},
+         {u"SD Card", u"USB Disk"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"the device resumed, every card listed again 10 s after its block device came",
+         {[](HWND) { HostReseatStores({u"DSK2:", u"DSK3:"}, 10000); }, Settle},
+         {u"SD Card", u"USB Disk"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"the chosen card re-seated, another chosen while it was away: the other stays",
+         {[](HWND) { HostMountStore(CARD); }, Settle, [](HWND) { HostReseatStores({u"DSK2:"}, 1500); }, Settle,
+          [](HWND d) { HostChooseEntry(d, IDC_STORAGE_LIST, 1); PostMessageW(d, WM_NULL, 0, 0); }},
+         {u"SD Card", u"USB Disk", u"Camera Card"}, u"Camera Card", u"RNDIS", u"DSK5:"},
         {"a client driver added as a card comes",
          {[](HWND) { AddClientDrivers({u"Another_Class"}); HostMountStore(CARD); }, Settle},
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
@@ -248,6 +258,8 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
             PostMessageW(d, WM_NULL, 0, 0);
         }};
         actions.insert(actions.end(), row.beforeOk.begin(), row.beforeOk.end());
+        // Time enough for the watch after an arrival (11 s, a timer turn each) to end.
+        actions.insert(actions.end(), 30, Settle);
         actions.push_back([&row](HWND d) {
             EXPECT_EQ(row.stores, ListItems(d, IDC_STORAGE_LIST));
             EXPECT_EQ(row.store, Selected(d, IDC_STORAGE_LIST));

@@ -22,6 +22,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 #include <string.h>
 #include <wchar.h>
 

@@ -96,6 +96,12 @@ int HostOpenStoreSearches(void);
 // block device announced at once.
 void HostMountStore(const STOREINFO& store, DWORD mountAfter = 0);
 void HostDismountStore(const HostText& deviceName);
+// Cards put back within CE's PNPUnloadDelay (re-seated; every card, as a
+// device resumes): each store hidden from the searches, its block device
+// announced gone with the broadcast, then every block device back with the
+// broadcast; each store swapped back into its place listedAfter ms later,
+// with no store announcement either way, as CE's storage manager does.
+void HostReseatStores(const std::vector<HostText>& deviceNames, DWORD listedAfter);
 int HostNotificationRequests(void);
 // Every message queue's event set once with nothing to read, as CE's kernel
 // may leave it; the next empty read resets it (ERROR_TIMEOUT).

@@ -2,6 +2,7 @@
 #include "host_internal.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -51,9 +52,13 @@ uintptr_t g_nextHandle;
 std::map<HANDLE, MessageQueue> g_messageQueues;
 std::map<HANDLE, NotificationRequest> g_notificationRequests;
 // Stores whose block devices came, in the order they will be mounted, when.
+// A store listed a while after its block device came: appended, with its
+// mount announced; or swapped back into its old place, unannounced, as CE's
+// storage manager does with a card put back within PNPUnloadDelay.
 struct LateMount {
     uint64_t due;
     STOREINFO store;
+    size_t swappedBackAt = SIZE_MAX;
 };
 std::vector<LateMount> g_lateMounts;
 
@@ -337,12 +342,23 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes, 
     return TRUE;
 }
 
-static void Mount(const STOREINFO& store)
+static void Mount(const LateMount& mount)
 {
     std::vector<STOREINFO> stores(*g_stores);
-    stores.push_back(store);
+    if (mount.swappedBackAt != SIZE_MAX) {
+        stores.insert(stores.begin() + (ptrdiff_t)std::min(mount.swappedBackAt, stores.size()), mount.store);
+    } else {
+        stores.push_back(mount.store);
+        Announce(STORE_MOUNT_INTERFACE, true, DeviceNameOf(mount.store));
+    }
     g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
-    Announce(STORE_MOUNT_INTERFACE, true, DeviceNameOf(store));
+}
+
+static void MountLater(const LateMount& late)
+{
+    auto later = std::upper_bound(g_lateMounts.begin(), g_lateMounts.end(), late.due,
+                                  [](uint64_t due, const LateMount& other) { return due < other.due; });
+    g_lateMounts.insert(later, late);
 }
 
 void HostMountStore(const STOREINFO& store, DWORD mountAfter)
@@ -353,12 +369,32 @@ void HostMountStore(const STOREINFO& store, DWORD mountAfter)
     Announce(BLOCK_DRIVER_INTERFACE, true, name);
     HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)name.c_str());
     if (mountAfter == 0)
-        Mount(store);
-    else {
-        LateMount late{HostClock() + (uint64_t)mountAfter, store};
-        auto later = std::upper_bound(g_lateMounts.begin(), g_lateMounts.end(), late.due,
-                                      [](uint64_t due, const LateMount& other) { return due < other.due; });
-        g_lateMounts.insert(later, late);
+        Mount(LateMount{HostClock(), store});
+    else
+        MountLater(LateMount{HostClock() + (uint64_t)mountAfter, store});
+}
+
+void HostReseatStores(const std::vector<HostText>& deviceNames, DWORD listedAfter)
+{
+    // Swapped back in the order they were listed in, each into its old place.
+    std::vector<STOREINFO> stores(*g_stores);
+    for (size_t at = 0; at < stores.size(); at++) {
+        if (std::find(deviceNames.begin(), deviceNames.end(), DeviceNameOf(stores[at])) != deviceNames.end())
+            MountLater(LateMount{HostClock() + (uint64_t)listedAfter, stores[at], at});
+    }
+    for (const HostText& name : deviceNames) {
+        auto gone = std::find_if(stores.begin(), stores.end(),
+                                 [&](const STOREINFO& store) { return DeviceNameOf(store) == name; });
+        if (gone == stores.end())
+            HostAbort("HostReseatStores: no such store is mounted");
+        stores.erase(gone);
+        g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+        Announce(BLOCK_DRIVER_INTERFACE, false, name);
+        HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)name.c_str());
+    }
+    for (const HostText& name : deviceNames) {
+        Announce(BLOCK_DRIVER_INTERFACE, true, name);
+        HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)name.c_str());
     }
 }
 
@@ -372,9 +408,9 @@ bool HostNextDeviceChange(uint64_t* due)
 void HostDeviceClock(uint64_t now)
 {
     while (!g_lateMounts.empty() && g_lateMounts.front().due <= now) {
-        STOREINFO store = g_lateMounts.front().store;
+        LateMount mount = g_lateMounts.front();
         g_lateMounts.erase(g_lateMounts.begin());
-        Mount(store);
+        Mount(mount);
     }
 }
 
