@@ -374,6 +374,18 @@ void HostMountStore(const STOREINFO& store, DWORD mountAfter)
         MountLater(LateMount{HostClock() + (uint64_t)mountAfter, store});
 }
 
+// The store of this device name, out of the searches from now on.
+static void HideStore(const HostText& deviceName, const char* caller)
+{
+    std::vector<STOREINFO> stores(*g_stores);
+    auto gone = std::find_if(stores.begin(), stores.end(),
+                             [&](const STOREINFO& store) { return DeviceNameOf(store) == deviceName; });
+    if (gone == stores.end())
+        HostAbort((std::string(caller) + ": no such store is mounted").c_str());
+    stores.erase(gone);
+    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+}
+
 void HostReseatStores(const std::vector<HostText>& deviceNames, DWORD listedAfter)
 {
     // Swapped back in the order they were listed in, each into its old place.
@@ -383,12 +395,7 @@ void HostReseatStores(const std::vector<HostText>& deviceNames, DWORD listedAfte
             MountLater(LateMount{HostClock() + (uint64_t)listedAfter, stores[at], at});
     }
     for (const HostText& name : deviceNames) {
-        auto gone = std::find_if(stores.begin(), stores.end(),
-                                 [&](const STOREINFO& store) { return DeviceNameOf(store) == name; });
-        if (gone == stores.end())
-            HostAbort("HostReseatStores: no such store is mounted");
-        stores.erase(gone);
-        g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+        HideStore(name, "HostReseatStores");
         Announce(BLOCK_DRIVER_INTERFACE, false, name);
         HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)name.c_str());
     }
@@ -416,13 +423,7 @@ void HostDeviceClock(uint64_t now)
 
 void HostDismountStore(const HostText& deviceName)
 {
-    std::vector<STOREINFO> stores(*g_stores);
-    auto gone = std::find_if(stores.begin(), stores.end(),
-                             [&](const STOREINFO& store) { return DeviceNameOf(store) == deviceName; });
-    if (gone == stores.end())
-        HostAbort("HostDismountStore: no such store is mounted");
-    stores.erase(gone);
-    g_stores = std::make_shared<const std::vector<STOREINFO>>(stores);
+    HideStore(deviceName, "HostDismountStore");
     Announce(STORE_MOUNT_INTERFACE, false, deviceName);
     Announce(BLOCK_DRIVER_INTERFACE, false, deviceName);
     HostBroadcast(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, (LPARAM)deviceName.c_str());
