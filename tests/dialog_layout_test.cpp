@@ -116,6 +116,9 @@ TEST(DialogLayoutTest, FitsWhatTheUserCanSeeTheListsGivingWay)
         {"320x240, taskbar, docked panel: 320x134, one entry each, the buttons closed up", {0, 0, 320, 134}, {0, 0},
          {0, 0, 257, 134}, 1},
         {"320x100: below the smallest layout, OK and Cancel in view", {0, 0, 320, 100}, {0, 0}, {0, 0, 257, 117}, 0},
+        // A taskbar at the top: the area starts lower on the screen.
+        {"320x134 below a 26-pixel taskbar at the top", {0, 26, 320, 160}, {0, 0}, {0, 26, 257, 160}, 1},
+        {"320x100 below a 40-pixel bar: Cancel in view", {0, 40, 320, 140}, {0, 0}, {0, 40, 257, 157}, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

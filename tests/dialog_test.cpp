@@ -276,6 +276,46 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
     }
 }
 
+// One change shows once the device has been quiet 250 ms, not at the
+// burst's cap; a store listed late, within the 500 ms of the look that finds
+// it and the same quiet: 750 ms after it is listed at the most.
+TEST_F(FollowTest, AChangeShowsOnceTheDeviceIsQuietAMoment)
+{
+    for (DWORD listedAfter : {0u, 1100u, 10000u}) {
+        SCOPED_TRACE(listedAfter);
+        HostReset();
+        SetUp();
+        DWORD announced = 0, shown = 0;
+        bool gone = listedAfter == 0;
+        std::vector<std::function<void(HWND)>> actions = {[&](HWND) {
+            announced = HostClock();
+            if (listedAfter == 0)
+                HostMountStore(CARD);
+            else
+                HostReseatStores({u"DSK3:"}, listedAfter);
+        }};
+        // Each turn lets the clock run to the next timer.
+        actions.insert(actions.end(), 40, [&](HWND d) {
+            std::vector<HostText> items = ListItems(d, IDC_STORAGE_LIST);
+            HostText awaited = listedAfter == 0 ? u"Camera Card" : u"USB Disk";
+            bool listed = std::find(items.begin(), items.end(), awaited) != items.end();
+            gone = gone || !listed;
+            if (gone && listed && shown == 0)
+                shown = HostClock();
+            Settle(d);
+        });
+        actions.push_back([](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); });
+        Script(actions);
+        g_hInstance = HostModuleInstance();
+        EXPECT_EQ(0, RunApplication());
+        ASSERT_NE(0u, shown) << "the store never showed";
+        if (listedAfter == 0)
+            EXPECT_EQ(250u, shown - announced);
+        else
+            EXPECT_LE(shown - announced, listedAfter + 750);
+    }
+}
+
 // Changes 10 or 25 ms apart: one rebuild once they stop, or one more for
 // each 750 ms they go on.
 TEST_F(FollowTest, ABurstOfChangesGivesOneRebuildOrAFew)
