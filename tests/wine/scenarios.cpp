@@ -1130,10 +1130,11 @@ static void NotificationRules(void)
     HANDLE oneRecord = MakeQueue(1, 160), tinyRecords = MakeQueue(16, 30);
     HANDLE intoOne = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, oneRecord, FALSE);
     HANDLE intoTiny = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, tinyRecords, FALSE);
+    // Two cards not yet in: two block records for a queue of one.
     g_heard.clear();
-    PutCardIn(L"6 Card", L"DSK6:", L"A");
-    PutCardIn(L"7 Card", L"DSK7:", L"B");
-    Hear(6);
+    PutCardIn(L"8 Card", L"DSK9:", L"A");
+    PutCardIn(L"9 Card", L"DSKA:", L"B");
+    CHECK(Hear(6), "two cards put in were heard as: %s", Joined(g_heard).c_str());
     int held = 0;
     while (g_core.ReadMsgQueue(oneRecord, record, sizeof(record), &bytes, 0, &flags))
         held++;
@@ -1145,8 +1146,8 @@ static void NotificationRules(void)
     for (HANDLE request : {mounts, blocks, intoOne, intoTiny})
         CHECK(g_core.StopDeviceNotifications(request), "a request did not stop");
     CHECK(!g_core.StopDeviceNotifications(mounts) && GetLastError() == ERROR_INVALID_HANDLE, "a request stopped twice");
-    TakeCardOut(L"6 Card");
-    TakeCardOut(L"7 Card");
+    TakeCardOut(L"8 Card");
+    TakeCardOut(L"9 Card");
     CHECK(WaitForSingleObject(g_heardQueue, 500) == WAIT_TIMEOUT, "a stopped request was still announced to");
     for (HANDLE queue : {g_heardQueue, oneRecord, tinyRecords})
         CHECK(g_core.CloseMsgQueue(queue), "a queue did not close");
