@@ -343,38 +343,47 @@ TEST_F(FollowTest, ABurstOfChangesGivesOneRebuildOrAFew)
     }
 }
 
+// With the queue or without it (the broadcast alone), a change that comes
+// while a box waits is followed once the box is gone.
 TEST_F(FollowTest, NoRebuildWhileABoxWaits)
 {
-    int rebuildsUnderTheBox = -1;
-    HostOnMessageBox([&](const HostMessageBox&) {
-        int before = Rebuilds();
-        const StoreList* stores = g_pStoreList;
-        AddClientDrivers({u"Serial_Class"});
-        HostMountStore(CARD);
-        HostAdvanceClock(1000);
-        // The box's own loop takes the timer's message.
-        MSG msg;
-        GetMessageW(&msg, NULL, 0, 0);
-        EXPECT_EQ(WM_TIMER, msg.message);
-        DispatchMessageW(&msg);
-        rebuildsUnderTheBox = Rebuilds() - before;
-        EXPECT_EQ(stores, g_pStoreList);
-    });
-    Script({[](HWND d) {
-                HostRegDeleteKey(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY);
-                HostClickButton(d, IDC_REFRESH);
-            },
-            Settle,
-            [](HWND d) {
-                EXPECT_EQ((std::vector<HostText>{u"SD Card", u"USB Disk", u"Camera Card"}),
-                          ListItems(d, IDC_STORAGE_LIST));
-                EXPECT_EQ(std::vector<HostText>{u"Serial_Class"}, ListItems(d, IDC_FUNCTION_LIST));
-                PostMessageW(d, WM_CLOSE, 0, 0);
-            }});
-    g_hInstance = HostModuleInstance();
-    EXPECT_EQ(0, RunApplication());
-    EXPECT_EQ(0, rebuildsUnderTheBox);
-    EXPECT_EQ(1u, HostMessageBoxes().size());
+    for (bool queue : {true, false}) {
+        SCOPED_TRACE(queue ? "with the queue" : "CreateMsgQueue failing");
+        HostReset();
+        SetUp();
+        if (!queue)
+            HostFailCall(HOST_CREATE_MSG_QUEUE, 1);
+        int rebuildsUnderTheBox = -1;
+        HostOnMessageBox([&](const HostMessageBox&) {
+            int before = Rebuilds();
+            const StoreList* stores = g_pStoreList;
+            AddClientDrivers({u"Serial_Class"});
+            HostMountStore(CARD);
+            HostAdvanceClock(1000);
+            // The box's own loop takes the timer's message.
+            MSG msg;
+            GetMessageW(&msg, NULL, 0, 0);
+            EXPECT_EQ(WM_TIMER, msg.message);
+            DispatchMessageW(&msg);
+            rebuildsUnderTheBox = Rebuilds() - before;
+            EXPECT_EQ(stores, g_pStoreList);
+        });
+        Script({[](HWND d) {
+                    HostRegDeleteKey(HKEY_LOCAL_MACHINE, FUNCTION_DRIVERS_KEY);
+                    HostClickButton(d, IDC_REFRESH);
+                },
+                Settle,
+                [](HWND d) {
+                    EXPECT_EQ((std::vector<HostText>{u"SD Card", u"USB Disk", u"Camera Card"}),
+                              ListItems(d, IDC_STORAGE_LIST));
+                    EXPECT_EQ(std::vector<HostText>{u"Serial_Class"}, ListItems(d, IDC_FUNCTION_LIST));
+                    PostMessageW(d, WM_CLOSE, 0, 0);
+                }});
+        g_hInstance = HostModuleInstance();
+        EXPECT_EQ(0, RunApplication());
+        EXPECT_EQ(0, rebuildsUnderTheBox);
+        EXPECT_EQ(1u, HostMessageBoxes().size());
+    }
 }
 
 TEST_F(ApplicationTest, ExitsWithZeroWhateverEndsIt)
