@@ -202,6 +202,18 @@ protected:
 
 static const STOREINFO CARD = MakeStore(u"DSK5:", u"Camera Card");
 
+// The first steps, then idle turns enough for so many timers to fire, then the rest.
+static std::vector<std::function<void(HWND)>> Steps(std::vector<std::function<void(HWND)>> first, int turns,
+                                                    const std::vector<std::function<void(HWND)>>& then)
+{
+    first.insert(first.end(), turns, [](HWND d) {
+        if (HostArmedTimers() == 0)
+            PostMessageW(d, WM_NULL, 0, 0);
+    });
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
 TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
 {
     struct Row {
@@ -244,6 +256,11 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
          {[](HWND) { HostMountStore(CARD); }, Settle, [](HWND) { HostReseatStores({u"DSK2:"}, 1500); }, Settle,
           [](HWND d) { HostChooseEntry(d, IDC_STORAGE_LIST, 1); PostMessageW(d, WM_NULL, 0, 0); }},
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"Camera Card", u"RNDIS", u"DSK5:"},
+        {"once the watch is over, a message sent from another thread, then a store only the queue announces",
+         Steps({[](HWND) { HostMountStore(CARD, 30000); }}, 25,
+               {[](HWND d) { HostSendFromAnotherThread(d, WM_NULL, 0, 0); }, [](HWND) { HostAdvanceClock(30000); },
+                Settle}),
+         {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
         {"a client driver added as a card comes",
          {[](HWND) { AddClientDrivers({u"Another_Class"}); HostMountStore(CARD); }, Settle},
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},

@@ -185,6 +185,11 @@ void HostOnMessageBox(std::function<void(const HostMessageBox& box)> hook);
 // either, the loop would wait forever and the run stops.
 void HostOnIdle(std::function<void()> hook);
 
+// A message sent from another thread: handled inside the thread's next wait
+// (GetMessageW, MsgWaitForMultipleObjectsEx), which it wakes, with nothing
+// left to fetch.
+void HostSendFromAnotherThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Time. Timers fire when it passes: a WM_TIMER is fetched once a timer is
 // due and nothing is queued before it, once however late it is.
 void HostAdvanceClock(DWORD milliseconds);

@@ -747,11 +747,37 @@ static bool WaitForInput(const std::function<bool()>& ready)
     return true;
 }
 
+// Messages sent from another thread are handled inside the thread's waits,
+// and leave nothing to fetch.
+static std::vector<MSG> g_sentFromAnotherThread;
+
+void HostSendFromAnotherThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MSG sent = {};
+    sent.hwnd = window;
+    sent.message = message;
+    sent.wParam = wParam;
+    sent.lParam = lParam;
+    g_sentFromAnotherThread.push_back(sent);
+}
+
+static bool HandleSentMessages(void)
+{
+    std::vector<MSG> sent;
+    sent.swap(g_sentFromAnotherThread);
+    for (const MSG& message : sent)
+        SendMessageW(message.hwnd, message.message, message.wParam, message.lParam);
+    return !sent.empty();
+}
+
 BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax)
 {
     if (window != NULL || filterMin != 0 || filterMax != 0)
         HostAbort("GetMessageW: only the unfiltered form is modelled");
-    if (!WaitForInput([msg] { return NextMessage(msg, false); }))
+    if (!WaitForInput([msg] {
+            HandleSentMessages();
+            return NextMessage(msg, false);
+        }))
         HostAbort("GetMessageW: the queue is empty and nothing will fill it: the loop would wait forever");
     NextMessage(msg, true);
     return msg->message != WM_QUIT;
@@ -770,6 +796,8 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD mill
         HostAbort("MsgWaitForMultipleObjectsEx: only an endless wait for any message, seen or not, is modelled");
     if (HostShouldFail(HOST_MSG_WAIT))
         return WAIT_FAILED;
+    // The last look that found something left signalled at what it found;
+    // a sent message handled is a wake for a message, with none to fetch.
     DWORD signalled = count;
     MSG next;
     auto ready = [&] {
@@ -777,12 +805,11 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD mill
             if (HostQueueSignalled(handles[signalled]))
                 return true;
         }
-        return NextMessage(&next, false);
+        return HandleSentMessages() || NextMessage(&next, false);
     };
     if (!WaitForInput(ready))
         HostAbort("MsgWaitForMultipleObjectsEx: nothing is queued or signalled and nothing will be: it would wait "
                   "forever");
-    ready();
     return WAIT_OBJECT_0 + signalled;
 }
 
