@@ -46,11 +46,11 @@ static BOOL ReadAnnouncements(HANDLE queue, HWND dialog)
         if (bytes >= offsetof(DEVDETAIL, cbName) && ((const DEVDETAIL*)record)->fAttached)
             arrived = TRUE;
     }
-    if (GetLastError() != ERROR_TIMEOUT)
-        return FALSE;
+    // What was read is followed even from a queue that has just died.
+    BOOL alive = GetLastError() == ERROR_TIMEOUT;
     if (read)
         NoteDeviceChange(dialog, arrived);
-    return TRUE;
+    return alive;
 }
 
 BOOL WaitForMessage(DeviceListener* listener, HWND dialog)

@@ -261,6 +261,13 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
                {[](HWND d) { HostSendFromAnotherThread(d, WM_NULL, 0, 0); }, [](HWND) { HostAdvanceClock(30000); },
                 Settle}),
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
+        {"once the watch is over, a store the queue announces as its writer goes: still followed",
+         Steps({[](HWND) { HostMountStore(CARD, 30000); }}, 25, {[](HWND) {
+                                                                    HostBreakQueues();
+                                                                    HostAdvanceClock(30000);
+                                                                },
+                                                                Settle}),
+         {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
         {"a client driver added as a card comes",
          {[](HWND) { AddClientDrivers({u"Another_Class"}); HostMountStore(CARD); }, Settle},
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
