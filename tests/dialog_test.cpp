@@ -262,11 +262,8 @@ TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
                 Settle}),
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
         {"once the watch is over, a store the queue announces as its writer goes: still followed",
-         Steps({[](HWND) { HostMountStore(CARD, 30000); }}, 25, {[](HWND) {
-                                                                    HostBreakQueues();
-                                                                    HostAdvanceClock(30000);
-                                                                },
-                                                                Settle}),
+         Steps({[](HWND) { HostMountStore(CARD, 30000); }}, 25,
+               {[](HWND) { HostBreakQueues(); HostAdvanceClock(30000); }, Settle}),
          {u"SD Card", u"USB Disk", u"Camera Card"}, u"SD Card", u"RNDIS", u"DSK2:"},
         {"a client driver added as a card comes",
          {[](HWND) { AddClientDrivers({u"Another_Class"}); HostMountStore(CARD); }, Settle},
