@@ -192,6 +192,14 @@ protected:
         if (HostArmedTimers() == 0)
             PostMessageW(d, WM_NULL, 0, 0);
     }
+    // The first steps, then idle turns enough for so many timers to fire, then the rest.
+    static std::vector<std::function<void(HWND)>> Steps(std::vector<std::function<void(HWND)>> first, int turns,
+                                                        const std::vector<std::function<void(HWND)>>& then)
+    {
+        first.insert(first.end(), turns, Settle);
+        first.insert(first.end(), then.begin(), then.end());
+        return first;
+    }
     static int Rebuilds() { return (int)EventsStartingWith("FindFirstStore").size() / 2; }
     static HostText Selected(HWND d, int id)
     {
@@ -202,17 +210,6 @@ protected:
 
 static const STOREINFO CARD = MakeStore(u"DSK5:", u"Camera Card");
 
-// The first steps, then idle turns enough for so many timers to fire, then the rest.
-static std::vector<std::function<void(HWND)>> Steps(std::vector<std::function<void(HWND)>> first, int turns,
-                                                    const std::vector<std::function<void(HWND)>>& then)
-{
-    first.insert(first.end(), turns, [](HWND d) {
-        if (HostArmedTimers() == 0)
-            PostMessageW(d, WM_NULL, 0, 0);
-    });
-    first.insert(first.end(), then.begin(), then.end());
-    return first;
-}
 
 TEST_F(FollowTest, ThePersonsChoicesStayWhereTheyAreStillListed)
 {
