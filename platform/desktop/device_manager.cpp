@@ -3,6 +3,7 @@
 // played from the emulated device's FunctionBus key. Every other handle is
 // the desktop's, passed through.
 #include <windows.h>
+#include <dbt.h>
 #include <string.h>
 
 #include "../ce_services.h"
@@ -122,6 +123,30 @@ static BOOL IsClientDriver(const WCHAR* slot)
     return TRUE;
 }
 
+// A client driver with a legacy name (Prefix and Index in its key: COM5:)
+// is a device of its own, broadcast as it starts and stops.
+static void BroadcastClient(WPARAM event, const WCHAR* driver)
+{
+    WCHAR path[sizeof(CLIENT_DRIVERS_KEY) / sizeof(WCHAR) + BUS_REQUEST_CHARS];
+    if (driver[0] == 0 || lstrlenW(driver) >= BUS_REQUEST_CHARS)
+        return;
+    lstrcpyW(path, CLIENT_DRIVERS_KEY);
+    lstrcatW(path, driver);
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    WCHAR name[DEVICENAMESIZE + 1] = {0};
+    DWORD index;
+    ReadTextField(key, L"Prefix", name, 4);
+    BOOL indexed = ReadValue(key, L"Index", REG_DWORD, &index, sizeof(index)) == sizeof(index) && index <= 9;
+    RegCloseKey(key);
+    if (lstrlenW(name) != 3 || !indexed)
+        return;
+    name[3] = (WCHAR)(L'0' + index);
+    name[4] = L':';
+    BroadcastDeviceChange(event, name);
+}
+
 static BOOL ChangeClient(DWORD code, const void* input, DWORD inputBytes, const void* output, DWORD outputBytes)
 {
     HKEY bus;
@@ -131,6 +156,8 @@ static BOOL ChangeClient(DWORD code, const void* input, DWORD inputBytes, const 
         return FALSE;
     }
     RecordRequest(bus, code, input, inputBytes);
+    WCHAR before[BUS_REQUEST_CHARS] = {0};
+    ReadTextField(bus, L"CurrentClientDriver", before, BUS_REQUEST_CHARS - 1);
     DWORD error = ERROR_SUCCESS;
     if (ReadDword(bus, L"Refuse") != 0)
         error = ERROR_GEN_FAILURE;
@@ -145,6 +172,8 @@ static BOOL ChangeClient(DWORD code, const void* input, DWORD inputBytes, const 
         SetLastError(error);
         return FALSE;
     }
+    BroadcastClient(DBT_DEVICEREMOVECOMPLETE, before);
+    BroadcastClient(DBT_DEVICEARRIVAL, (const WCHAR*)input);
     return TRUE;
 }
 

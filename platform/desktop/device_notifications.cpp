@@ -1,12 +1,11 @@
-// CE's message queues and device interface notifications, with the device
-// manager's WM_DEVICECHANGE broadcast. The emulated device's Stores key is
-// what CE's storage manager has mounted: a store added to it is a card put
-// in, a store removed a card taken out. The first request for notifications
-// starts a watcher thread, which announces such changes as CE does: a
-// card's block device (BLOCK_DRIVER_GUID, then the broadcast), then its
-// store's mount (STORE_MOUNT_GUID); a card taken out, in the reverse order.
-// An image without notifications (the device's NoDeviceNotifications) has
-// neither.
+// CE's device manager: interface notifications to the queues that asked,
+// and its WM_DEVICECHANGE broadcast. The emulated device's Stores key holds
+// its cards: a subkey added is a card put in, one removed a card taken out.
+// A watcher thread, started by the process's first store search or request,
+// announces them as CE does: a card's block device (BLOCK_DRIVER_GUID) and
+// the broadcast at once; its store is the storage manager's, mounted and
+// announced later. An image without notifications (the device's
+// NoDeviceNotifications) has neither.
 #include <windows.h>
 #include <dbt.h>
 #include <string.h>
@@ -14,69 +13,37 @@
 #include "../ce_services.h"
 #include "emulated_device.h"
 
-#define MAX_QUEUES 8
 #define MAX_REQUESTS 16
-#define MAX_KEY_NAME_CHARS 255
 // A store's description is written a value at a time: a change is
-// announced once the device has been still this long.
+// announced once the device has been still this long, or, as the device
+// keeps changing (its StoreSearches counter among its values), this long
+// after the change.
 #define SETTLE_MS 50
-// How long the broadcast waits for each window; a hung one is passed over.
-#define BROADCAST_WAIT_MS 5000
+#define SETTLE_AT_MOST_MS 250
+#define MAX_HOOKED_THREADS 16
+#define BROADCASTS_KEPT 16
 
 static const GUID BLOCK_DRIVER_GUID = {0xA4E7EDDA, 0xE575, 0x4252, {0x9D, 0x6B, 0x41, 0x95, 0xD4, 0x8B, 0xB8, 0x65}};
 static const GUID STORE_MOUNT_GUID = {0xC1115848, 0x46FD, 0x4976, {0xBD, 0xE9, 0xD7, 0x94, 0x48, 0x45, 0x70, 0x04}};
-
-typedef struct Record {
-    struct Record* next;
-    DWORD bytes;
-    DWORD data[1]; // bytes of them, DWORD-aligned for the DEVDETAIL
-} Record;
-
-// A queue's handle is an event, set while a record waits, so that the
-// system's waits take it as CE's take a queue's.
-typedef struct Queue {
-    HANDLE readable;
-    MSGQUEUEOPTIONS options;
-    Record* first;
-    Record* last;
-    DWORD count;
-} Queue;
 
 typedef struct Request {
     HANDLE handle;
     GUID interfaceClass;
     HANDLE queue;
+    BOOL writing; // the device manager holds a writer on the queue
 } Request;
 
-// A mounted store: its key's name and its device name.
-typedef struct Mounted {
-    WCHAR key[MAX_KEY_NAME_CHARS + 1];
-    WCHAR deviceName[DEVICENAMESIZE + 1];
-} Mounted;
-
-// g_lock guards the queues, the requests and what is mounted; g_startLock
-// the watcher's start and stop.
+// g_lock guards the requests and the cards in; g_startLock the watcher's start.
 static SRWLOCK g_lock = SRWLOCK_INIT;
 static SRWLOCK g_startLock = SRWLOCK_INIT;
-static Queue g_queues[MAX_QUEUES];
 static Request g_requests[MAX_REQUESTS];
-static Mounted* g_mounted;
-static DWORD g_mountedCount;
+static Card* g_cards;
+static DWORD g_cardCount;
 static HANDLE g_watcher;
-static HANDLE g_stopWatching;
-
-static Queue* FindQueue(HANDLE handle)
-{
-    for (int i = 0; handle != NULL && i < MAX_QUEUES; i++) {
-        if (g_queues[i].readable == handle)
-            return &g_queues[i];
-    }
-    return NULL;
-}
 
 static Request* FindRequest(HANDLE handle)
 {
-    for (int i = 0; handle != NULL && i < MAX_REQUESTS; i++) {
+    for (int i = 0; i < MAX_REQUESTS; i++) {
         if (g_requests[i].handle == handle)
             return &g_requests[i];
     }
@@ -93,334 +60,313 @@ static BOOL NotificationsInImage(void)
     return !none;
 }
 
-// One DEVDETAIL record, its name after it. A queue that is full, or whose
-// records are smaller, loses it: the device manager does not wait for its
-// readers. The caller holds the lock.
-static void Deliver(Queue* queue, const GUID* interfaceClass, BOOL attached, const WCHAR* name)
+// One DEVDETAIL record, its name after it.
+static void Deliver(HANDLE queue, const GUID* interfaceClass, BOOL attached, const WCHAR* name)
 {
+    DWORD record[(offsetof(DEVDETAIL, szName) + (DEVICENAMESIZE + 1) * sizeof(WCHAR) + 3) / 4];
     DWORD nameBytes = (lstrlenW(name) + 1) * sizeof(WCHAR);
-    DWORD bytes = offsetof(DEVDETAIL, szName) + nameBytes;
-    if (bytes > queue->options.cbMaxMessage ||
-        (queue->options.dwMaxMessages != 0 && queue->count >= queue->options.dwMaxMessages))
-        return;
-    Record* record = (Record*)LocalAlloc(LPTR, offsetof(Record, data) + bytes);
-    if (record == NULL)
-        return;
-    record->bytes = bytes;
-    DEVDETAIL* detail = (DEVDETAIL*)record->data;
+    DEVDETAIL* detail = (DEVDETAIL*)record;
     detail->guidDevClass = *interfaceClass;
     detail->fAttached = attached;
     detail->cbName = (int)nameBytes;
     memcpy(detail->szName, name, nameBytes);
-    if (queue->last != NULL)
-        queue->last->next = record;
-    else
-        queue->first = record;
-    queue->last = record;
-    queue->count++;
-    SetEvent(queue->readable);
+    QueueWrite(queue, record, offsetof(DEVDETAIL, szName) + nameBytes);
 }
 
 static void Announce(const GUID* interfaceClass, BOOL attached, const WCHAR* name)
 {
-    AcquireSRWLockExclusive(&g_lock);
+    AcquireSRWLockShared(&g_lock);
     for (int i = 0; i < MAX_REQUESTS; i++) {
-        Queue* queue = FindQueue(g_requests[i].queue);
-        if (g_requests[i].handle != NULL && queue != NULL &&
+        if (g_requests[i].handle != NULL && g_requests[i].writing &&
             memcmp(&g_requests[i].interfaceClass, interfaceClass, sizeof(GUID)) == 0)
-            Deliver(queue, interfaceClass, attached, name);
+            Deliver(g_requests[i].queue, interfaceClass, attached, name);
     }
-    ReleaseSRWLockExclusive(&g_lock);
+    ReleaseSRWLockShared(&g_lock);
 }
 
-// CE's device manager sends WM_DEVICECHANGE to every top-level window with
-// SendNotifyMessage. Wine refuses that for a message whose wParam has the
-// high bit set, as it takes it to carry a pointer; this process's windows
-// are sent it one by one from the watcher, which waits for nothing else.
-typedef struct DeviceChange {
-    WPARAM event;
-    const WCHAR* deviceName;
-} DeviceChange;
-
-static BOOL CALLBACK SendDeviceChange(HWND window, LPARAM change)
+void AdvertiseStore(BOOL attached, const WCHAR* deviceName)
 {
-    const DeviceChange* sent = (const DeviceChange*)change;
+    Announce(&STORE_MOUNT_GUID, attached, deviceName);
+}
+
+// CE's device manager posts WM_DEVICECHANGE to every top-level window, its
+// lParam a DEV_BROADCAST_PORT naming the device. Wine refuses to post it
+// (it takes the message with the high bit of wParam to carry a pointer), so
+// it is posted as a message of the emulator's own, which a hook on the
+// window's thread makes WM_DEVICECHANGE again as the thread fetches it,
+// whichever loop fetches it. The process's own windows get it; another
+// process of the device has its own device manager. The last records
+// broadcast are kept for the pointers in messages still queued.
+typedef struct PortBroadcast {
+    DEV_BROADCAST_PORT_W header;
+    WCHAR rest[DEVICENAMESIZE];
+} PortBroadcast;
+
+static SRWLOCK g_broadcastLock = SRWLOCK_INIT;
+static UINT g_postedChange;
+static DWORD g_hookedThreads[MAX_HOOKED_THREADS];
+static PortBroadcast g_broadcasts[BROADCASTS_KEPT];
+static DWORD g_broadcastCount;
+
+static LRESULT CALLBACK TakePostedChange(int code, WPARAM removal, LPARAM message)
+{
+    MSG* fetched = (MSG*)message;
+    if (code == HC_ACTION && g_postedChange != 0 && fetched->message == g_postedChange)
+        fetched->message = WM_DEVICECHANGE;
+    return CallNextHookEx(NULL, code, removal, message);
+}
+
+static void HookThread(DWORD thread)
+{
+    for (int i = 0; i < MAX_HOOKED_THREADS; i++) {
+        if (g_hookedThreads[i] == thread)
+            return;
+        if (g_hookedThreads[i] == 0) {
+            if (SetWindowsHookExW(WH_GETMESSAGE, TakePostedChange, NULL, thread) != NULL)
+                g_hookedThreads[i] = thread;
+            return;
+        }
+    }
+}
+
+typedef struct Posting {
+    WPARAM event;
+    const PortBroadcast* record;
+} Posting;
+
+static BOOL CALLBACK PostDeviceChange(HWND window, LPARAM parameter)
+{
+    const Posting* posting = (const Posting*)parameter;
     DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId())
-        SendMessageTimeoutW(window, WM_DEVICECHANGE, sent->event, (LPARAM)sent->deviceName, SMTO_NORMAL,
-                            BROADCAST_WAIT_MS, NULL);
+    DWORD thread = GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) {
+        HookThread(thread);
+        PostMessageW(window, g_postedChange, posting->event, (LPARAM)posting->record);
+    }
     return TRUE;
 }
 
-static void Broadcast(WPARAM event, const WCHAR* deviceName)
+void BroadcastDeviceChange(WPARAM event, const WCHAR* deviceName)
 {
-    DeviceChange change = {event, deviceName};
-    EnumWindows(SendDeviceChange, (LPARAM)&change);
+    if (!NotificationsInImage())
+        return;
+    AcquireSRWLockExclusive(&g_broadcastLock);
+    if (g_postedChange == 0)
+        g_postedChange = RegisterWindowMessageW(L"PalvenorPostedDeviceChange");
+    PortBroadcast* record = &g_broadcasts[g_broadcastCount++ % BROADCASTS_KEPT];
+    memset(record, 0, sizeof(*record));
+    DWORD nameChars = lstrlenW(deviceName);
+    if (nameChars > DEVICENAMESIZE)
+        nameChars = DEVICENAMESIZE;
+    memcpy(record->header.dbcp_name, deviceName, nameChars * sizeof(WCHAR));
+    record->header.dbcp_size = offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + (nameChars + 1) * sizeof(WCHAR);
+    record->header.dbcp_devicetype = DBT_DEVTYP_PORT;
+    Posting posting = {event, record};
+    if (g_postedChange != 0)
+        EnumWindows(PostDeviceChange, (LPARAM)&posting);
+    ReleaseSRWLockExclusive(&g_broadcastLock);
 }
 
-// The stores the device has now; NULL, with none, when it has no Stores key.
-static Mounted* ReadMounted(DWORD* count)
+// The cards the device has now; NULL, with none, when it has no Stores key.
+static Card* ReadCards(DWORD* count)
 {
     *count = 0;
     HKEY stores;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_STORES_KEY, 0, KEY_READ, &stores) != ERROR_SUCCESS)
         return NULL;
     DWORD keys = 0;
-    Mounted* mounted = NULL;
+    Card* cards = NULL;
     if (RegQueryInfoKeyW(stores, NULL, NULL, NULL, &keys, NULL, NULL, NULL, NULL, NULL, NULL, NULL) ==
             ERROR_SUCCESS &&
         keys != 0)
-        mounted = (Mounted*)LocalAlloc(LPTR, keys * sizeof(Mounted));
-    for (DWORD i = 0; mounted != NULL && *count < keys; i++) {
-        Mounted* store = &mounted[*count];
+        cards = (Card*)LocalAlloc(LPTR, keys * sizeof(Card));
+    for (DWORD i = 0; cards != NULL && *count < keys; i++) {
+        Card* card = &cards[*count];
         DWORD length = MAX_KEY_NAME_CHARS + 1;
-        if (RegEnumKeyExW(stores, i, store->key, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(stores, i, card->key, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
         HKEY values;
-        if (RegOpenKeyExW(stores, store->key, 0, KEY_QUERY_VALUE, &values) == ERROR_SUCCESS) {
-            ReadTextField(values, L"DeviceName", store->deviceName, DEVICENAMESIZE);
+        if (RegOpenKeyExW(stores, card->key, 0, KEY_QUERY_VALUE, &values) == ERROR_SUCCESS) {
+            ReadTextField(values, L"DeviceName", card->deviceName, DEVICENAMESIZE);
             RegCloseKey(values);
         }
         (*count)++;
     }
     RegCloseKey(stores);
-    return mounted;
+    return cards;
 }
 
-static BOOL IsAmong(const Mounted* store, const Mounted* stores, DWORD count)
+static BOOL IsAmong(const Card* card, const Card* cards, DWORD count)
 {
     for (DWORD i = 0; i < count; i++) {
-        if (lstrcmpW(store->key, stores[i].key) == 0 && lstrcmpW(store->deviceName, stores[i].deviceName) == 0)
+        if (lstrcmpW(card->key, cards[i].key) == 0 && lstrcmpW(card->deviceName, cards[i].deviceName) == 0)
             return TRUE;
     }
     return FALSE;
 }
 
-static void AnnounceChanges(void)
+static void SetCards(Card* cards, DWORD count)
 {
-    DWORD count;
-    Mounted* now = ReadMounted(&count);
-    for (DWORD i = 0; i < g_mountedCount; i++) {
-        const Mounted* gone = &g_mounted[i];
-        if (IsAmong(gone, now, count))
-            continue;
-        Announce(&STORE_MOUNT_GUID, FALSE, gone->deviceName);
-        Announce(&BLOCK_DRIVER_GUID, FALSE, gone->deviceName);
-        Broadcast(DBT_DEVICEREMOVECOMPLETE, gone->deviceName);
-    }
-    for (DWORD i = 0; i < count; i++) {
-        const Mounted* come = &now[i];
-        if (IsAmong(come, g_mounted, g_mountedCount))
-            continue;
-        Announce(&BLOCK_DRIVER_GUID, TRUE, come->deviceName);
-        Broadcast(DBT_DEVICEARRIVAL, come->deviceName);
-        Announce(&STORE_MOUNT_GUID, TRUE, come->deviceName);
-    }
     AcquireSRWLockExclusive(&g_lock);
-    Mounted* before = g_mounted;
-    g_mounted = now;
-    g_mountedCount = count;
+    Card* before = g_cards;
+    g_cards = cards;
+    g_cardCount = count;
     ReleaseSRWLockExclusive(&g_lock);
     if (before != NULL)
         LocalFree(before);
 }
 
-// Runs while a request is live: a thread of the emulator's must not keep
-// the program's process alive once its own threads are done. It watches the
-// whole emulated device, so that a Stores key made after it started is
-// seen too.
-static DWORD WINAPI WatchStores(LPVOID ready)
+// A store whose key or device name changed is a card taken out and
+// another put in.
+static void AnnounceCards(void)
 {
+    DWORD count;
+    Card* now = ReadCards(&count);
+    for (DWORD i = 0; i < g_cardCount; i++) {
+        const Card* gone = &g_cards[i];
+        if (IsAmong(gone, now, count))
+            continue;
+        BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, gone->deviceName);
+        Announce(&BLOCK_DRIVER_GUID, FALSE, gone->deviceName);
+        StoresCardWent(gone);
+    }
+    for (DWORD i = 0; i < count; i++) {
+        const Card* come = &now[i];
+        if (IsAmong(come, g_cards, g_cardCount))
+            continue;
+        BroadcastDeviceChange(DBT_DEVICEARRIVAL, come->deviceName);
+        Announce(&BLOCK_DRIVER_GUID, TRUE, come->deviceName);
+        StoresCardCame(come);
+    }
+    SetCards(now, count);
+}
+
+// The device's faults a test asks for, each taken once and set back to 0:
+// SpuriousWakes, readers woken with nothing to read (one wake each time the
+// device is still); BreakQueues, the device manager lets go of every queue
+// it writes to.
+static void PlayQueueFaults(HKEY device)
+{
+    DWORD wakes = ReadDword(device, L"SpuriousWakes");
+    if (wakes != 0) {
+        QueuesWakeEmpty();
+        wakes--;
+        RegSetValueExW(device, L"SpuriousWakes", 0, REG_DWORD, (const BYTE*)&wakes, sizeof(wakes));
+    }
+    if (ReadDword(device, L"BreakQueues") != 0) {
+        AcquireSRWLockExclusive(&g_lock);
+        for (int i = 0; i < MAX_REQUESTS; i++) {
+            if (g_requests[i].handle != NULL && g_requests[i].writing) {
+                g_requests[i].writing = FALSE;
+                QueueDropWriter(g_requests[i].queue);
+            }
+        }
+        ReleaseSRWLockExclusive(&g_lock);
+        DWORD none = 0;
+        RegSetValueExW(device, L"BreakQueues", 0, REG_DWORD, (const BYTE*)&none, sizeof(none));
+    }
+}
+
+typedef struct Watch {
+    HANDLE ready;
+    HANDLE starter; // the thread that started the watch
+} Watch;
+
+// Runs until the thread that started it ends (a thread of the emulator's
+// must not keep the program's process alive) or the device is taken away
+// (a device imported anew is a new device). It watches the whole emulated
+// device, so that a Stores key made after it started is seen too.
+static DWORD WINAPI WatchDevice(LPVOID parameter)
+{
+    Watch* watch = (Watch*)parameter;
+    HANDLE starter = watch->starter;
     HKEY device = NULL;
     HANDLE changed = CreateEventW(NULL, FALSE, FALSE, NULL);
-    HANDLE waits[2] = {changed, g_stopWatching};
     const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
     BOOL watching = changed != NULL &&
-                    RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_NOTIFY, &device) == ERROR_SUCCESS &&
+                    RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_NOTIFY | KEY_READ | KEY_SET_VALUE,
+                                  &device) == ERROR_SUCCESS &&
                     RegNotifyChangeKeyValue(device, TRUE, filter, changed, TRUE) == ERROR_SUCCESS;
-    // What is mounted as the watch begins is what later changes are told against.
+    // The cards in as the watch begins are mounted; later changes are told against them.
     DWORD count;
-    Mounted* mounted = ReadMounted(&count);
-    AcquireSRWLockExclusive(&g_lock);
-    g_mounted = mounted;
-    g_mountedCount = count;
-    ReleaseSRWLockExclusive(&g_lock);
-    SetEvent((HANDLE)ready);
-    while (watching && WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
-        do {
+    Card* cards = ReadCards(&count);
+    SetCards(cards, count);
+    StoresStart(cards, count);
+    SetEvent(watch->ready);
+    HANDLE waits[2] = {changed, starter};
+    BOOL pending = FALSE;
+    DWORD firstChange = 0, lastChange = 0;
+    while (watching) {
+        DWORD wait = StoresDoWhatIsDue();
+        if (pending) {
+            DWORD now = GetTickCount();
+            if (now - lastChange >= SETTLE_MS || now - firstChange >= SETTLE_AT_MOST_MS) {
+                // A device deleted bit by bit may give no word as its own key goes.
+                watching = RegQueryInfoKeyW(device, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+                                            NULL) == ERROR_SUCCESS;
+                if (!watching)
+                    break;
+                pending = FALSE;
+                AnnounceCards();
+                PlayQueueFaults(device);
+                continue;
+            }
+            if (wait > SETTLE_MS)
+                wait = SETTLE_MS;
+        }
+        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, wait);
+        if (woke == WAIT_OBJECT_0) {
             watching = RegNotifyChangeKeyValue(device, TRUE, filter, changed, TRUE) == ERROR_SUCCESS;
-        } while (watching && WaitForMultipleObjects(2, waits, FALSE, SETTLE_MS) == WAIT_OBJECT_0);
-        if (WaitForSingleObject(g_stopWatching, 0) == WAIT_OBJECT_0)
+            lastChange = GetTickCount();
+            if (!pending)
+                firstChange = lastChange;
+            pending = TRUE;
+        } else if (woke != WAIT_TIMEOUT) {
             break;
-        AnnounceChanges();
+        }
     }
-    AcquireSRWLockExclusive(&g_lock);
-    mounted = g_mounted;
-    g_mounted = NULL;
-    g_mountedCount = 0;
-    ReleaseSRWLockExclusive(&g_lock);
-    if (mounted != NULL)
-        LocalFree(mounted);
+    StoresStop();
+    SetCards(NULL, 0);
     if (device != NULL)
         RegCloseKey(device);
     if (changed != NULL)
         CloseHandle(changed);
+    CloseHandle(starter);
     return 0;
 }
 
 // Starts the watcher where none runs, and returns once it watches: nothing
-// changed after a request goes unannounced. One that is stopping is let
-// end first.
-static BOOL StartWatcher(void)
+// changed after the call goes unannounced. One that has ended is let go
+// and another started. The emulator stays loaded while it runs.
+BOOL StartDeviceManager(void)
 {
     AcquireSRWLockExclusive(&g_startLock);
-    if (g_watcher != NULL && WaitForSingleObject(g_stopWatching, 0) == WAIT_OBJECT_0) {
-        WaitForSingleObject(g_watcher, INFINITE);
+    if (g_watcher != NULL && WaitForSingleObject(g_watcher, 0) == WAIT_OBJECT_0) {
         CloseHandle(g_watcher);
-        CloseHandle(g_stopWatching);
-        g_watcher = g_stopWatching = NULL;
+        g_watcher = NULL;
     }
     BOOL watching = g_watcher != NULL;
-    HANDLE ready = watching ? NULL : CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (ready != NULL) {
-        g_stopWatching = CreateEventW(NULL, TRUE, FALSE, NULL);
-        if (g_stopWatching != NULL)
-            g_watcher = CreateThread(NULL, 0, WatchStores, ready, 0, NULL);
-        watching = g_watcher != NULL && WaitForSingleObject(ready, INFINITE) == WAIT_OBJECT_0;
-        if (g_watcher == NULL && g_stopWatching != NULL) {
-            CloseHandle(g_stopWatching);
-            g_stopWatching = NULL;
-        }
-        CloseHandle(ready);
+    Watch watch = {CreateEventW(NULL, TRUE, FALSE, NULL), NULL};
+    HMODULE self;
+    if (!watching && watch.ready != NULL &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           (LPCWSTR)(void*)StartDeviceManager, &self) &&
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &watch.starter, SYNCHRONIZE,
+                        FALSE, 0)) {
+        g_watcher = CreateThread(NULL, 0, WatchDevice, &watch, 0, NULL);
+        if (g_watcher == NULL)
+            CloseHandle(watch.starter);
+        watching = g_watcher != NULL && WaitForSingleObject(watch.ready, INFINITE) == WAIT_OBJECT_0;
     }
+    if (watch.ready != NULL)
+        CloseHandle(watch.ready);
     ReleaseSRWLockExclusive(&g_startLock);
     return watching;
 }
 
-// The last request gone, the watcher ends; it is not waited for, as it may
-// be waiting on a window of the caller's.
-static void StopWatcherWhenUnused(void)
+static void DeliverMounted(const WCHAR* deviceName, void* queue)
 {
-    AcquireSRWLockExclusive(&g_lock);
-    BOOL used = FALSE;
-    for (int i = 0; i < MAX_REQUESTS; i++)
-        used |= g_requests[i].handle != NULL;
-    ReleaseSRWLockExclusive(&g_lock);
-    AcquireSRWLockExclusive(&g_startLock);
-    if (!used && g_watcher != NULL)
-        SetEvent(g_stopWatching);
-    ReleaseSRWLockExclusive(&g_startLock);
-}
-
-HANDLE WINAPI CreateMsgQueue(LPCWSTR name, MSGQUEUEOPTIONS* options)
-{
-    // Named queues, shared between processes, are not played.
-    if (name != NULL) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return NULL;
-    }
-    if (options == NULL || options->dwSize != sizeof(MSGQUEUEOPTIONS) || options->cbMaxMessage == 0 ||
-        !options->bReadAccess) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return NULL;
-    }
-    HANDLE readable = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (readable == NULL)
-        return NULL;
-    AcquireSRWLockExclusive(&g_lock);
-    Queue* queue = NULL;
-    for (int i = 0; queue == NULL && i < MAX_QUEUES; i++) {
-        if (g_queues[i].readable == NULL)
-            queue = &g_queues[i];
-    }
-    if (queue != NULL) {
-        memset(queue, 0, sizeof(*queue));
-        queue->readable = readable;
-        queue->options = *options;
-    }
-    ReleaseSRWLockExclusive(&g_lock);
-    if (queue == NULL) {
-        CloseHandle(readable);
-        SetLastError(ERROR_OUTOFMEMORY);
-        return NULL;
-    }
-    return readable;
-}
-
-// Takes the first record: FALSE with ERROR_TIMEOUT when none came in time.
-// One bigger than the buffer is taken all the same, as CE's kernel takes
-// it: TRUE, cut to the buffer, with ERROR_INSUFFICIENT_BUFFER.
-static BOOL TakeRecord(Queue* queue, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead)
-{
-    Record* record = queue->first;
-    if (record == NULL) {
-        SetLastError(ERROR_TIMEOUT);
-        return FALSE;
-    }
-    queue->first = record->next;
-    if (queue->first == NULL) {
-        queue->last = NULL;
-        ResetEvent(queue->readable);
-    }
-    queue->count--;
-    *bytesRead = record->bytes <= bufferBytes ? record->bytes : bufferBytes;
-    memcpy(buffer, record->data, *bytesRead);
-    if (*bytesRead < record->bytes)
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    LocalFree(record);
-    return TRUE;
-}
-
-BOOL WINAPI ReadMsgQueue(HANDLE handle, LPVOID buffer, DWORD bufferBytes, LPDWORD bytesRead, DWORD timeout,
-                         DWORD* flags)
-{
-    if (buffer == NULL || bytesRead == NULL || flags == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    AcquireSRWLockExclusive(&g_lock);
-    BOOL known = FindQueue(handle) != NULL;
-    ReleaseSRWLockExclusive(&g_lock);
-    if (!known) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (WaitForSingleObject(handle, timeout) != WAIT_OBJECT_0) {
-        SetLastError(ERROR_TIMEOUT);
-        return FALSE;
-    }
-    AcquireSRWLockExclusive(&g_lock);
-    Queue* queue = FindQueue(handle);
-    BOOL taken = FALSE;
-    if (queue == NULL)
-        SetLastError(ERROR_INVALID_HANDLE);
-    else
-        taken = TakeRecord(queue, buffer, bufferBytes, bytesRead);
-    ReleaseSRWLockExclusive(&g_lock);
-    if (taken)
-        *flags = 0;
-    return taken;
-}
-
-BOOL WINAPI CloseMsgQueue(HANDLE handle)
-{
-    AcquireSRWLockExclusive(&g_lock);
-    Queue* queue = FindQueue(handle);
-    if (queue != NULL) {
-        while (queue->first != NULL) {
-            Record* record = queue->first;
-            queue->first = record->next;
-            LocalFree(record);
-        }
-        memset(queue, 0, sizeof(*queue));
-    }
-    ReleaseSRWLockExclusive(&g_lock);
-    if (queue == NULL) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return CloseHandle(handle);
+    Deliver((HANDLE)queue, &STORE_MOUNT_GUID, TRUE, deviceName);
 }
 
 HANDLE WINAPI RequestDeviceNotifications(const GUID* interfaceClass, HANDLE queue, BOOL all)
@@ -437,32 +383,32 @@ HANDLE WINAPI RequestDeviceNotifications(const GUID* interfaceClass, HANDLE queu
     HANDLE handle = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (handle == NULL)
         return NULL;
-    if (!StartWatcher()) {
+    if (!StartDeviceManager()) {
         CloseHandle(handle);
         return NULL;
     }
+    BOOL known = QueueAddWriter(queue);
     AcquireSRWLockExclusive(&g_lock);
-    Queue* target = FindQueue(queue);
-    Request* request = NULL;
-    for (int i = 0; target != NULL && request == NULL && i < MAX_REQUESTS; i++) {
-        if (g_requests[i].handle == NULL)
-            request = &g_requests[i];
-    }
+    Request* request = known ? FindRequest(NULL) : NULL;
     if (request != NULL) {
         request->handle = handle;
         request->interfaceClass = *interfaceClass;
         request->queue = queue;
-        // The interfaces already advertised: a block device and a store for each store mounted.
-        BOOL advertised = memcmp(interfaceClass, &BLOCK_DRIVER_GUID, sizeof(GUID)) == 0 ||
-                          memcmp(interfaceClass, &STORE_MOUNT_GUID, sizeof(GUID)) == 0;
-        for (DWORD i = 0; all && advertised && i < g_mountedCount; i++)
-            Deliver(target, interfaceClass, TRUE, g_mounted[i].deviceName);
+        request->writing = TRUE;
+        // The interfaces already advertised: the cards' block devices and the stores mounted.
+        if (all && memcmp(interfaceClass, &BLOCK_DRIVER_GUID, sizeof(GUID)) == 0) {
+            for (DWORD i = 0; i < g_cardCount; i++)
+                Deliver(queue, interfaceClass, TRUE, g_cards[i].deviceName);
+        }
+        if (all && memcmp(interfaceClass, &STORE_MOUNT_GUID, sizeof(GUID)) == 0)
+            StoresForEachMounted(DeliverMounted, queue);
     }
     ReleaseSRWLockExclusive(&g_lock);
     if (request == NULL) {
+        if (known)
+            QueueDropWriter(queue);
         CloseHandle(handle);
-        StopWatcherWhenUnused();
-        SetLastError(target == NULL ? ERROR_INVALID_HANDLE : ERROR_OUTOFMEMORY);
+        SetLastError(known ? ERROR_OUTOFMEMORY : ERROR_INVALID_HANDLE);
         return NULL;
     }
     return handle;
@@ -471,14 +417,18 @@ HANDLE WINAPI RequestDeviceNotifications(const GUID* interfaceClass, HANDLE queu
 BOOL WINAPI StopDeviceNotifications(HANDLE handle)
 {
     AcquireSRWLockExclusive(&g_lock);
-    Request* request = FindRequest(handle);
-    if (request != NULL)
+    Request* request = handle != NULL ? FindRequest(handle) : NULL;
+    Request stopped = {};
+    if (request != NULL) {
+        stopped = *request;
         memset(request, 0, sizeof(*request));
+    }
     ReleaseSRWLockExclusive(&g_lock);
     if (request == NULL) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    StopWatcherWhenUnused();
+    if (stopped.writing)
+        QueueDropWriter(stopped.queue);
     return CloseHandle(handle);
 }

@@ -263,11 +263,7 @@ static void ListsFollowTheDevice(void)
 
     // An image without device notifications: Refresh alone; OK writes the card.
     ImportDevice({L"devices\\default.reg"});
-    HKEY device;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
-        SetDword(device, L"NoDeviceNotifications", 1);
-        RegCloseKey(device);
-    }
+    SetDeviceValue(EMULATOR_KEY, L"NoDeviceNotifications", 1);
     app = Start();
     if (WaitForDialog(&app)) {
         PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
@@ -1000,11 +996,12 @@ static HANDLE MakeQueue(DWORD messages, DWORD bytes)
     return g_core.CreateMsgQueue(NULL, &options);
 }
 
-// What reached this process, in order: records read from the queue as
-// "+block DSK6:" or "-store DSK6:", broadcasts to its window as "arrival"
-// or "removal".
+// What reached this process: records read from the queue, in order, as
+// "+block DSK6:" or "-store DSK6:"; and, apart, since they come in no fixed
+// order with the records, broadcasts to its window as "arrival DSK6:" or
+// "removal DSK6:", "(sent)" after one that was sent rather than posted.
 static HANDLE g_heardQueue;
-static std::vector<std::string> g_heard;
+static std::vector<std::string> g_heard, g_broadcasts;
 
 static void ReadHeard(void)
 {
@@ -1024,22 +1021,27 @@ static void ReadHeard(void)
 static LRESULT CALLBACK HearingWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DEVICECHANGE) {
-        // What the queue holds at this moment came before the broadcast.
-        ReadHeard();
-        g_heard.push_back(wParam == DBT_DEVICEARRIVAL          ? "arrival"
-                          : wParam == DBT_DEVICEREMOVECOMPLETE ? "removal"
-                                                               : "another event");
+        const DEV_BROADCAST_PORT_W* port = (const DEV_BROADCAST_PORT_W*)lParam;
+        bool named = port != NULL && port->dbcp_devicetype == DBT_DEVTYP_PORT &&
+                     port->dbcp_size == offsetof(DEV_BROADCAST_PORT_W, dbcp_name) +
+                                            (lstrlenW(port->dbcp_name) + 1) * sizeof(WCHAR);
+        g_broadcasts.push_back(std::string(wParam == DBT_DEVICEARRIVAL          ? "arrival"
+                                           : wParam == DBT_DEVICEREMOVECOMPLETE ? "removal"
+                                                                                : "another event") +
+                               " " + (named ? Narrow(port->dbcp_name) : "(no port named)") +
+                               (InSendMessage() ? " (sent)" : ""));
         return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Waits, taking this thread's messages, until count things were heard.
-static bool Hear(size_t count)
+// Waits, taking this thread's messages, until so many records and
+// broadcasts were heard.
+static bool Hear(size_t records, size_t broadcasts = 0)
 {
-    return WaitUntil([count] {
+    return WaitUntil([=] {
         ReadHeard();
-        return g_heard.size() >= count;
+        return g_heard.size() >= records && g_broadcasts.size() >= broadcasts;
     });
 }
 
@@ -1049,6 +1051,30 @@ static std::string Joined(const std::vector<std::string>& items)
     for (const std::string& item : items)
         joined += (joined.empty() ? "" : ", ") + item;
     return joined;
+}
+
+static size_t Items(const char* joined)
+{
+    return *joined == 0 ? 0 : std::count(joined, joined + strlen(joined), ',') + 1;
+}
+
+// The device names a store search lists now.
+static std::string Listed(void)
+{
+    std::vector<std::string> names;
+    STOREINFO info = {};
+    info.cbSize = sizeof(info);
+    HANDLE search = g_core.FindFirstStore(&info);
+    for (BOOL found = search != INVALID_HANDLE_VALUE; found; found = g_core.FindNextStore(search, &info))
+        names.push_back(Narrow(Text(info.szDeviceName, wcsnlen(info.szDeviceName, DEVICENAMESIZE))));
+    if (search != INVALID_HANDLE_VALUE)
+        g_core.FindCloseStore(search);
+    return Joined(names);
+}
+
+static bool Has(const std::string& joined, const char* item)
+{
+    return (", " + joined + ", ").find(std::string(", ") + item + ", ") != std::string::npos;
 }
 
 // The emulated device announces what a test does to its stores, as CE's
@@ -1067,6 +1093,10 @@ static void NotificationRules(void)
               GetLastError() == ERROR_INVALID_HANDLE,
           "notifications were sent to what is no queue");
 
+    // A disk that takes its time to mount, and the time a store taken out is kept.
+    SetDeviceValue(EMULATOR_KEY, L"MountDelay", 1000);
+    SetDeviceValue(STORAGE_MANAGER_KEY, L"PNPUnloadDelay", 2000);
+
     // One queue for both interfaces, and this thread's window for the broadcast.
     WNDCLASSW hearing = {};
     hearing.lpfnWndProc = HearingWindow;
@@ -1080,29 +1110,63 @@ static void NotificationRules(void)
     CHECK(mounts != NULL && blocks != NULL, "notifications were not given: %lu", GetLastError());
     g_heard.clear();
     Hear(5);
+    std::sort(g_heard.begin(), g_heard.end());
     CHECK(Joined(g_heard) == "+store DSK1:, +store DSK2:, +store DSK3:, +store DSK4:, +store RAM1:",
           "asked for all, the stores mounted were reported as: %s", Joined(g_heard).c_str());
 
+    // What a card does is heard in its order; a row's first record is heard
+    // before what the row checks then.
     const struct {
         const char* what;
         std::function<void()> change;
-        const char* heard;
+        const char* records;
+        const char* broadcasts;
+        std::function<bool()> atFirstRecord;
     } changes[] = {
-        {"a card put in", [] { PutCardIn(L"6 Card", L"DSK6:", L"Camera Card"); },
-         "+block DSK6:, arrival, +store DSK6:"},
-        {"a card taken out", [] { TakeCardOut(L"6 Card"); }, "-store DSK6:, -block DSK6:, removal"},
-        {"two cards at once", [] { PutCardIn(L"6 Card", L"DSK6:", L"A"); PutCardIn(L"7 Card", L"DSK7:", L"B"); },
-         "+block DSK6:, arrival, +store DSK6:, +block DSK7:, arrival, +store DSK7:"},
+        {"a card put in", [] { PutCardIn(L"6 Card", L"DSK6:", L"Camera Card"); }, "+block DSK6:, +store DSK6:",
+         "arrival DSK6:", [] { return !Has(Listed(), "DSK6:"); }},
+        {"a card taken out", [] { TakeCardOut(L"6 Card"); }, "-block DSK6:, -store DSK6:", "removal DSK6:",
+         [] { return !Has(Listed(), "DSK6:"); }},
+        {"a card put back within PNPUnloadDelay: no store record either way",
+         [] {
+             PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+             Hear(2, 1);
+             g_heard.clear();
+             g_broadcasts.clear();
+             TakeCardOut(L"6 Card");
+             Hear(1, 1);
+             PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+         },
+         "-block DSK6:, +block DSK6:", "removal DSK6:, arrival DSK6:", [] { return !Has(Listed(), "DSK6:"); }},
+        {"the card put back taken out: its store lets go, once",
+         [] {
+             CHECK(WaitUntil([] { return Has(Listed(), "DSK6:"); }), "the card put back was not listed again: %s",
+                   Listed().c_str());
+             TakeCardOut(L"6 Card");
+         },
+         "-block DSK6:, -store DSK6:", "removal DSK6:", [] { return true; }},
+        {"two cards at once",
+         [] {
+             PutCardIn(L"6 Card", L"DSK6:", L"A");
+             PutCardIn(L"7 Card", L"DSK7:", L"B");
+         },
+         "+block DSK6:, +block DSK7:, +store DSK6:, +store DSK7:", "arrival DSK6:, arrival DSK7:",
+         [] { return true; }},
         {"a card changed for another in its slot", [] { PutCardIn(L"7 Card", L"DSK8:", L"C"); },
-         "-store DSK7:, -block DSK7:, removal, +block DSK8:, arrival, +store DSK8:"},
+         "-block DSK7:, +block DSK8:, +store DSK8:, -store DSK7:", "removal DSK7:, arrival DSK8:",
+         [] { return Has(Listed(), "DSK6:") && !Has(Listed(), "DSK7:"); }},
     };
     for (auto& c : changes) {
         g_heard.clear();
+        g_broadcasts.clear();
         c.change();
-        size_t expected = std::count(c.heard, c.heard + strlen(c.heard), ',') + 1;
-        Hear(expected);
-        CHECK(Joined(g_heard) == c.heard, "%s was heard as: %s; expected %s", c.what, Joined(g_heard).c_str(),
-              c.heard);
+        Hear(1);
+        CHECK(c.atFirstRecord(), "%s: as its first record came, the stores listed were %s", c.what,
+              Listed().c_str());
+        Hear(Items(c.records), Items(c.broadcasts));
+        CHECK(Joined(g_heard) == c.records && Joined(g_broadcasts) == c.broadcasts,
+              "%s was heard as: %s; and broadcast as: %s; expected %s; and %s", c.what, Joined(g_heard).c_str(),
+              Joined(g_broadcasts).c_str(), c.records, c.broadcasts);
     }
 
     DWORD record[64], bytes, flags;
@@ -1120,11 +1184,21 @@ static void NotificationRules(void)
     memset(record, 0, sizeof(record));
     CHECK(g_core.ReadMsgQueue(g_heardQueue, record, 20, &bytes, 0, &flags) &&
               GetLastError() == ERROR_INSUFFICIENT_BUFFER && bytes == 20 &&
-              IsEqualGUID(((DEVDETAIL*)record)->guidDevClass, STORE_MOUNT) && record[5] == 0,
+              IsEqualGUID(((DEVDETAIL*)record)->guidDevClass, BLOCK_DRIVER) && record[5] == 0,
           "a record was not read cut to too small a buffer, with ERROR_INSUFFICIENT_BUFFER");
     g_heard.clear();
-    Hear(2);
-    CHECK(Joined(g_heard) == "-block DSK8:, removal", "after the short read, heard: %s", Joined(g_heard).c_str());
+    Hear(1);
+    CHECK(Joined(g_heard) == "-store DSK8:", "after the short read, heard: %s", Joined(g_heard).c_str());
+
+    // A spurious wake: the queue signals with nothing in it; the empty read
+    // fails with ERROR_TIMEOUT and quietens it.
+    SetDeviceValue(EMULATOR_KEY, L"SpuriousWakes", 1);
+    CHECK(WaitForSingleObject(g_heardQueue, WAIT_MS) == WAIT_OBJECT_0, "no spurious wake came");
+    SetLastError(0xdeadbeef);
+    CHECK(!g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, &flags) &&
+              GetLastError() == ERROR_TIMEOUT && WaitForSingleObject(g_heardQueue, 0) == WAIT_TIMEOUT,
+          "a spurious wake's read did not fail with ERROR_TIMEOUT and quieten the queue (error %lu)",
+          GetLastError());
 
     // A full queue, or one whose records are too small, loses what does not fit.
     HANDLE oneRecord = MakeQueue(1, 160), tinyRecords = MakeQueue(16, 30);
@@ -1134,7 +1208,7 @@ static void NotificationRules(void)
     g_heard.clear();
     PutCardIn(L"8 Card", L"DSK9:", L"A");
     PutCardIn(L"9 Card", L"DSKA:", L"B");
-    CHECK(Hear(6), "two cards put in were heard as: %s", Joined(g_heard).c_str());
+    CHECK(Hear(4), "two cards put in were heard as: %s", Joined(g_heard).c_str());
     int held = 0;
     while (g_core.ReadMsgQueue(oneRecord, record, sizeof(record), &bytes, 0, &flags))
         held++;
@@ -1142,24 +1216,56 @@ static void NotificationRules(void)
     CHECK(!g_core.ReadMsgQueue(tinyRecords, record, sizeof(record), &bytes, 0, &flags),
           "a record bigger than the queue's records was queued");
 
-    // Stopped, nothing more comes; every handle ends once.
+    // A client driver with a legacy name is a device too: Serial_Class is COM5:.
+    HANDLE bus = g_core.CreateFileW(L"$bus\\UFN_0", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    g_broadcasts.clear();
+    CHECK(Request(bus, 0x00220010, L"RNDIS_Class", 256) && Request(bus, 0x00220010, L"Serial_Class", 256),
+          "the bus did not switch");
+    g_core.CloseHandle(bus);
+    Hear(0, 2);
+    CHECK(Joined(g_broadcasts) == "removal COM5:, arrival COM5:", "the serial client driver was broadcast as: %s",
+          Joined(g_broadcasts).c_str());
+
+    // Stopped, nothing more comes, and with no writer left a queue is
+    // broken: it signals, and a read fails with ERROR_PIPE_NOT_CONNECTED.
+    // Every handle ends once.
     for (HANDLE request : {mounts, blocks, intoOne, intoTiny})
         CHECK(g_core.StopDeviceNotifications(request), "a request did not stop");
     CHECK(!g_core.StopDeviceNotifications(mounts) && GetLastError() == ERROR_INVALID_HANDLE, "a request stopped twice");
+    g_heard.clear();
+    g_broadcasts.clear();
     TakeCardOut(L"8 Card");
-    TakeCardOut(L"9 Card");
-    CHECK(WaitForSingleObject(g_heardQueue, 500) == WAIT_TIMEOUT, "a stopped request was still announced to");
+    Hear(0, 1);
+    ReadHeard();
+    SetLastError(0xdeadbeef);
+    CHECK(g_heard.empty() && !g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, &flags) &&
+              GetLastError() == ERROR_PIPE_NOT_CONNECTED && WaitForSingleObject(g_heardQueue, 0) == WAIT_OBJECT_0,
+          "after its requests stopped, the queue heard %s, and read as error %lu", Joined(g_heard).c_str(),
+          GetLastError());
     for (HANDLE queue : {g_heardQueue, oneRecord, tinyRecords})
         CHECK(g_core.CloseMsgQueue(queue), "a queue did not close");
     CHECK(!g_core.CloseMsgQueue(g_heardQueue), "a queue closed twice");
+
+    // The device manager lets go of a queue while its request lives: the
+    // same; the broadcast still comes.
+    g_heardQueue = MakeQueue(16, 160);
+    blocks = g_core.RequestDeviceNotifications(&BLOCK_DRIVER, g_heardQueue, FALSE);
+    SetDeviceValue(EMULATOR_KEY, L"BreakQueues", 1);
+    CHECK(WaitForSingleObject(g_heardQueue, WAIT_MS) == WAIT_OBJECT_0, "the broken queue did not signal");
+    g_heard.clear();
+    g_broadcasts.clear();
+    TakeCardOut(L"9 Card");
+    Hear(0, 1);
+    SetLastError(0xdeadbeef);
+    CHECK(!g_core.ReadMsgQueue(g_heardQueue, record, sizeof(record), &bytes, 0, &flags) &&
+              GetLastError() == ERROR_PIPE_NOT_CONNECTED && Joined(g_broadcasts) == "removal DSKA:",
+          "a queue let go of read as error %lu; broadcast: %s", GetLastError(), Joined(g_broadcasts).c_str());
+    CHECK(g_core.StopDeviceNotifications(blocks) && g_core.CloseMsgQueue(g_heardQueue),
+          "the request or queue let go of did not end");
     DestroyWindow(window);
 
     // An image without device notifications gives none.
-    HKEY device;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EMULATOR_KEY, 0, KEY_SET_VALUE, &device) == ERROR_SUCCESS) {
-        SetDword(device, L"NoDeviceNotifications", 1);
-        RegCloseKey(device);
-    }
+    SetDeviceValue(EMULATOR_KEY, L"NoDeviceNotifications", 1);
     HANDLE queue = MakeQueue(16, 160);
     SetLastError(0xdeadbeef);
     CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE) == NULL &&

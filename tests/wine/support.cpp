@@ -155,6 +155,7 @@ void ImportDevice(std::initializer_list<const wchar_t*> files)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Palvenor");
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, CLIENT_DRIVERS_KEY);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"System\\StorageManager", L"PNPUnloadDelay");
     for (const wchar_t* file : files) {
         Text path = g_repository + L"\\" + file;
         CHECK(RunAndWait(L"regedit.exe /S \"" + path + L"\""), "could not import %s", Narrow(path).c_str());
@@ -213,12 +214,12 @@ bool Ended(const Palvenor& app)
     return WaitForSingleObject(app.process.hProcess, 0) == WAIT_OBJECT_0;
 }
 
-bool WaitUntil(const std::function<bool()>& holds)
+bool WaitUntil(const std::function<bool()>& holds, DWORD bound)
 {
     for (DWORD start = GetTickCount();;) {
         if (holds())
             return true;
-        if (GetTickCount() - start > WAIT_MS)
+        if (GetTickCount() - start > bound)
             return false;
         MSG msg;
         while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE))
@@ -457,6 +458,15 @@ void PutCardIn(const Text& key, const Text& deviceName, const Text& storeName)
 void TakeCardOut(const Text& key)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (Text(STORES_KEY) + L"\\" + key).c_str());
+}
+
+void SetDeviceValue(const wchar_t* path, const wchar_t* name, DWORD value)
+{
+    HKEY key;
+    CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) == ERROR_SUCCESS,
+          "could not open %s", Narrow(path).c_str());
+    SetDword(key, name, value);
+    RegCloseKey(key);
 }
 
 DWORD StoreSearches(void)

@@ -93,6 +93,10 @@ void ImportLargeDevice(void);
 // announces each itself.
 void PutCardIn(const Text& key, const Text& deviceName, const Text& storeName);
 void TakeCardOut(const Text& key);
+// A DWORD of the device under HKEY_LOCAL_MACHINE: MountDelay and the fault
+// values under EMULATOR_KEY, PNPUnloadDelay under STORAGE_MANAGER_KEY.
+void SetDeviceValue(const wchar_t* path, const wchar_t* name, DWORD value);
+#define STORAGE_MANAGER_KEY L"System\\StorageManager"
 // How many store searches the device has had: two for each rebuild.
 DWORD StoreSearches(void);
 void SetString(HKEY key, const wchar_t* name, const Text& text);
@@ -116,7 +120,7 @@ struct ListState {
 // Looks at a state until it holds, for WAIT_MS at most; false if it never
 // did. Between two looks the driver's own messages go through, so that its
 // windows take their activation.
-bool WaitUntil(const std::function<bool()>& holds);
+bool WaitUntil(const std::function<bool()>& holds, DWORD bound = WAIT_MS);
 
 bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMATION* process);
 bool RunAndWait(const Text& commandLine);
