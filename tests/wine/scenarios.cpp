@@ -187,6 +187,88 @@ static int Rebuilds(DWORD searchesBefore)
     return (int)(StoreSearches() - searchesBefore) / 2;
 }
 
+static bool DeviceValueTaken(const wchar_t* name)
+{
+    Value value = ReadValue(EMULATOR_KEY, name);
+    return value.present && value.data.size() == 4 && *(const DWORD*)value.data.data() == 0;
+}
+
+// The device as CE times it: a card's store listed only MountDelay after
+// its block device came; one put back within PNPUnloadDelay swapped back in
+// with no store announcement at all. The card shows whatever the delay, the
+// person's choice on it is kept, and OK writes it. MountDelay 12 s, past
+// the dialog's own watch, leaves the store announcement alone to show a
+// card: it must still be heard after a spurious wake.
+static void CardsAsTheDeviceTimesThem(void)
+{
+    const struct {
+        DWORD mountDelay;
+        bool spuriousWake, reseated;
+    } rows[] = {{0, false, true}, {1500, false, true}, {10000, false, true}, {12000, true, false}};
+    for (auto& row : rows) {
+        const DWORD mountDelay = row.mountDelay;
+        ImportDevice({L"devices\\default.reg"});
+        SetDeviceValue(EMULATOR_KEY, L"MountDelay", mountDelay);
+        const DWORD bound = mountDelay + WAIT_MS;
+        Palvenor app = Start();
+        if (!WaitForDialog(&app)) {
+            ExpectExit(&app);
+            continue;
+        }
+        if (row.spuriousWake) {
+            SetDeviceValue(EMULATOR_KEY, L"SpuriousWakes", 1);
+            CHECK(WaitUntil([] { return DeviceValueTaken(L"SpuriousWakes"); }), "no spurious wake was played");
+        }
+        DWORD putIn = GetTickCount();
+        PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+        bool shown = WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }, bound);
+        CHECK(shown, "with MountDelay %lu ms, the card put in did not show", mountDelay);
+        printf("     MountDelay %5lu ms: the card put in %s after %lu ms%s", mountDelay, shown ? "showed" : "missing",
+               GetTickCount() - putIn, row.reseated ? "" : "\n");
+        Choose(app.dialog, IDC_STORAGE_LIST, 2);
+        Choose(app.dialog, IDC_FUNCTION_LIST, 1);
+        if (row.reseated) {
+            // Re-seated: taken out, and put back as soon as the list has let it go.
+            DWORD takenOut = GetTickCount();
+            TakeCardOut(L"6 Card");
+            CHECK(WaitUntil([&] { return !StoreListed(app.dialog, L"Camera Card"); }),
+                  "with MountDelay %lu ms, the card taken out still shows", mountDelay);
+            DWORD putBack = GetTickCount();
+            PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+            CHECK(putBack - takenOut < PNP_UNLOAD_DELAY_MS, "the card was out %lu ms", putBack - takenOut);
+            shown = WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }, bound);
+            printf("; put back after %lu ms out, it %s after %lu ms\n", putBack - takenOut,
+                   shown ? "showed" : "was missing", GetTickCount() - putBack);
+            CHECK(shown, "with MountDelay %lu ms, the card put back did not show", mountDelay);
+            ExpectList(app.dialog, IDC_STORAGE_LIST, {L"SD Card", L"USB Disk", L"Camera Card"}, 2);
+        }
+        fflush(stdout);
+        ExpectList(app.dialog, IDC_FUNCTION_LIST, DEFAULT_DRIVERS, 1);
+        Press(app.dialog, IDOK);
+        AnswerBox(app, WARNING_CAPTION, WARNING_TEXT);
+        ExpectExit(&app);
+        ExpectWritten(L"DSK6:", L"RNDIS_Class");
+    }
+
+    // The device manager lets go of the program's queue: the broadcast
+    // alone is left, and the dialog's watch after it.
+    ImportDevice({L"devices\\default.reg"});
+    SetDeviceValue(EMULATOR_KEY, L"MountDelay", 1500);
+    Palvenor app = Start();
+    if (WaitForDialog(&app)) {
+        SetDeviceValue(EMULATOR_KEY, L"BreakQueues", 1);
+        CHECK(WaitUntil([] { return DeviceValueTaken(L"BreakQueues"); }), "the queue was not let go of");
+        PutCardIn(L"6 Card", L"DSK6:", L"Camera Card");
+        CHECK(WaitUntil([&] { return StoreListed(app.dialog, L"Camera Card"); }),
+              "with no queue, the card put in did not show");
+        TakeCardOut(L"6 Card");
+        CHECK(WaitUntil([&] { return !StoreListed(app.dialog, L"Camera Card"); }),
+              "with no queue, the card taken out still shows");
+        Press(app.dialog, IDCANCEL);
+    }
+    ExpectExit(&app);
+}
+
 static void ListsFollowTheDevice(void)
 {
     ImportDevice({L"devices\\default.reg"});
@@ -278,6 +360,8 @@ static void ListsFollowTheDevice(void)
     ExpectExit(&app);
     ExpectWritten(L"DSK6:", L"RNDIS_Class");
     ExpectOneRequest(L"RNDIS_Class");
+
+    CardsAsTheDeviceTimesThem();
 }
 
 static void KeysAndCloseBox(void)

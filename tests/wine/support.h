@@ -97,6 +97,8 @@ void TakeCardOut(const Text& key);
 // values under EMULATOR_KEY, PNPUnloadDelay under STORAGE_MANAGER_KEY.
 void SetDeviceValue(const wchar_t* path, const wchar_t* name, DWORD value);
 #define STORAGE_MANAGER_KEY L"System\\StorageManager"
+// CE's PNPUnloadDelay where the device sets none.
+static const DWORD PNP_UNLOAD_DELAY_MS = 5000;
 // How many store searches the device has had: two for each rebuild.
 DWORD StoreSearches(void);
 void SetString(HKEY key, const wchar_t* name, const Text& text);
