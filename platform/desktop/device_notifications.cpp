@@ -102,9 +102,17 @@ typedef struct PortBroadcast {
     WCHAR rest[DEVICENAMESIZE];
 } PortBroadcast;
 
+typedef struct HookedThread {
+    DWORD thread;
+    HHOOK hook;
+} HookedThread;
+
+// g_broadcastLock guards the broadcast and the hooks, which live only while
+// the watcher runs: the hooks' code is unloaded with coredll.dll.
 static SRWLOCK g_broadcastLock = SRWLOCK_INIT;
+static BOOL g_broadcasting;
 static UINT g_postedChange;
-static DWORD g_hookedThreads[MAX_HOOKED_THREADS];
+static HookedThread g_hookedThreads[MAX_HOOKED_THREADS];
 static PortBroadcast g_broadcasts[BROADCASTS_KEPT];
 static DWORD g_broadcastCount;
 
@@ -119,14 +127,28 @@ static LRESULT CALLBACK TakePostedChange(int code, WPARAM removal, LPARAM messag
 static void HookThread(DWORD thread)
 {
     for (int i = 0; i < MAX_HOOKED_THREADS; i++) {
-        if (g_hookedThreads[i] == thread)
+        if (g_hookedThreads[i].thread == thread)
             return;
-        if (g_hookedThreads[i] == 0) {
-            if (SetWindowsHookExW(WH_GETMESSAGE, TakePostedChange, NULL, thread) != NULL)
-                g_hookedThreads[i] = thread;
+        if (g_hookedThreads[i].hook == NULL) {
+            g_hookedThreads[i].hook = SetWindowsHookExW(WH_GETMESSAGE, TakePostedChange, NULL, thread);
+            if (g_hookedThreads[i].hook != NULL)
+                g_hookedThreads[i].thread = thread;
             return;
         }
     }
+}
+
+static void SetBroadcasting(BOOL broadcasting)
+{
+    AcquireSRWLockExclusive(&g_broadcastLock);
+    g_broadcasting = broadcasting;
+    for (int i = 0; !broadcasting && i < MAX_HOOKED_THREADS; i++) {
+        if (g_hookedThreads[i].hook != NULL)
+            UnhookWindowsHookEx(g_hookedThreads[i].hook);
+        g_hookedThreads[i].hook = NULL;
+        g_hookedThreads[i].thread = 0;
+    }
+    ReleaseSRWLockExclusive(&g_broadcastLock);
 }
 
 typedef struct Posting {
@@ -148,7 +170,7 @@ static BOOL CALLBACK PostDeviceChange(HWND window, LPARAM parameter)
 
 void BroadcastDeviceChange(WPARAM event, const WCHAR* deviceName)
 {
-    if (!NotificationsInImage())
+    if (!NotificationsInImage() || !StartDeviceManager())
         return;
     AcquireSRWLockExclusive(&g_broadcastLock);
     if (g_postedChange == 0)
@@ -162,7 +184,7 @@ void BroadcastDeviceChange(WPARAM event, const WCHAR* deviceName)
     record->header.dbcp_size = offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + (nameChars + 1) * sizeof(WCHAR);
     record->header.dbcp_devicetype = DBT_DEVTYP_PORT;
     Posting posting = {event, record};
-    if (g_postedChange != 0)
+    if (g_broadcasting && g_postedChange != 0)
         EnumWindows(PostDeviceChange, (LPARAM)&posting);
     ReleaseSRWLockExclusive(&g_broadcastLock);
 }
@@ -270,6 +292,7 @@ static void PlayQueueFaults(HKEY device)
 typedef struct Watch {
     HANDLE ready;
     HANDLE starter; // the thread that started the watch
+    HMODULE self;   // coredll.dll, held while the watch runs
 } Watch;
 
 // Runs until the thread that started it ends (a thread of the emulator's
@@ -280,6 +303,7 @@ static DWORD WINAPI WatchDevice(LPVOID parameter)
 {
     Watch* watch = (Watch*)parameter;
     HANDLE starter = watch->starter;
+    HMODULE self = watch->self;
     HKEY device = NULL;
     HANDLE changed = CreateEventW(NULL, FALSE, FALSE, NULL);
     const DWORD filter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
@@ -292,6 +316,7 @@ static DWORD WINAPI WatchDevice(LPVOID parameter)
     Card* cards = ReadCards(&count);
     SetCards(cards, count);
     StoresStart(cards, count);
+    SetBroadcasting(TRUE);
     SetEvent(watch->ready);
     HANDLE waits[2] = {changed, starter};
     BOOL pending = FALSE;
@@ -325,6 +350,7 @@ static DWORD WINAPI WatchDevice(LPVOID parameter)
             break;
         }
     }
+    SetBroadcasting(FALSE);
     StoresStop();
     SetCards(NULL, 0);
     if (device != NULL)
@@ -332,12 +358,13 @@ static DWORD WINAPI WatchDevice(LPVOID parameter)
     if (changed != NULL)
         CloseHandle(changed);
     CloseHandle(starter);
+    FreeLibraryAndExitThread(self, 0);
     return 0;
 }
 
 // Starts the watcher where none runs, and returns once it watches: nothing
 // changed after the call goes unannounced. One that has ended is let go
-// and another started. The emulator stays loaded while it runs.
+// and another started. coredll.dll stays loaded while it runs.
 BOOL StartDeviceManager(void)
 {
     AcquireSRWLockExclusive(&g_startLock);
@@ -346,16 +373,18 @@ BOOL StartDeviceManager(void)
         g_watcher = NULL;
     }
     BOOL watching = g_watcher != NULL;
-    Watch watch = {CreateEventW(NULL, TRUE, FALSE, NULL), NULL};
-    HMODULE self;
-    if (!watching && watch.ready != NULL &&
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           (LPCWSTR)(void*)StartDeviceManager, &self) &&
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &watch.starter, SYNCHRONIZE,
-                        FALSE, 0)) {
-        g_watcher = CreateThread(NULL, 0, WatchDevice, &watch, 0, NULL);
-        if (g_watcher == NULL)
-            CloseHandle(watch.starter);
+    Watch watch = {NULL, NULL, NULL};
+    if (!watching && (watch.ready = CreateEventW(NULL, TRUE, FALSE, NULL)) != NULL &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void*)StartDeviceManager,
+                           &watch.self)) {
+        if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &watch.starter,
+                            SYNCHRONIZE, FALSE, 0))
+            g_watcher = CreateThread(NULL, 0, WatchDevice, &watch, 0, NULL);
+        if (g_watcher == NULL) {
+            if (watch.starter != NULL)
+                CloseHandle(watch.starter);
+            FreeLibrary(watch.self);
+        }
         watching = g_watcher != NULL && WaitForSingleObject(watch.ready, INFINITE) == WAIT_OBJECT_0;
     }
     if (watch.ready != NULL)
