@@ -293,6 +293,7 @@ typedef struct Watch {
     HANDLE ready;
     HANDLE starter; // the thread that started the watch
     HMODULE self;   // coredll.dll, held while the watch runs
+    BOOL watching;  // whether it could watch the device at all
 } Watch;
 
 // Runs until the thread that started it ends (a thread of the emulator's
@@ -317,6 +318,7 @@ static DWORD WINAPI WatchDevice(LPVOID parameter)
     SetCards(cards, count);
     StoresStart(cards, count);
     SetBroadcasting(TRUE);
+    watch->watching = watching;
     SetEvent(watch->ready);
     HANDLE waits[2] = {changed, starter};
     BOOL pending = FALSE;
@@ -373,7 +375,7 @@ BOOL StartDeviceManager(void)
         g_watcher = NULL;
     }
     BOOL watching = g_watcher != NULL;
-    Watch watch = {NULL, NULL, NULL};
+    Watch watch = {NULL, NULL, NULL, FALSE};
     if (!watching && (watch.ready = CreateEventW(NULL, TRUE, FALSE, NULL)) != NULL &&
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void*)StartDeviceManager,
                            &watch.self)) {
@@ -385,7 +387,11 @@ BOOL StartDeviceManager(void)
                 CloseHandle(watch.starter);
             FreeLibrary(watch.self);
         }
-        watching = g_watcher != NULL && WaitForSingleObject(watch.ready, INFINITE) == WAIT_OBJECT_0;
+        // A device without its key, or whose key cannot be watched, has no device manager.
+        watching = g_watcher != NULL && WaitForSingleObject(watch.ready, INFINITE) == WAIT_OBJECT_0 &&
+                   watch.watching;
+        if (g_watcher != NULL && !watching)
+            SetLastError(ERROR_NOT_SUPPORTED);
     }
     if (watch.ready != NULL)
         CloseHandle(watch.ready);
