@@ -1355,6 +1355,18 @@ static void NotificationRules(void)
     CHECK(g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE) == NULL &&
               GetLastError() == ERROR_NOT_SUPPORTED,
           "an image without notifications gave them");
+    // Nor does a device whose key is gone, once its device manager has seen it go.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, EMULATOR_KEY);
+    DWORD error = 0;
+    CHECK(WaitUntil([&] {
+              SetLastError(0xdeadbeef);
+              HANDLE request = g_core.RequestDeviceNotifications(&STORE_MOUNT, queue, FALSE);
+              error = request == NULL ? GetLastError() : 0;
+              if (request != NULL)
+                  g_core.StopDeviceNotifications(request);
+              return error == ERROR_NOT_SUPPORTED;
+          }),
+          "a device without its key gave notifications, or failed with error %lu", error);
     g_core.CloseMsgQueue(queue);
 }
 
