@@ -136,14 +136,21 @@ bool Launch(const wchar_t* application, const Text& commandLine, PROCESS_INFORMA
     return false;
 }
 
+// What is run (regedit's import of a device, a program that loads or not)
+// ends within seconds; a minute leaves room for a slow machine.
+static const DWORD PROGRAM_ENDS_MS = 60000;
+
 bool RunAndWait(const Text& commandLine)
 {
     PROCESS_INFORMATION process;
     if (!Launch(NULL, commandLine, &process))
         return false;
-    WaitForSingleObject(process.hProcess, INFINITE);
+    // A program that never ends fails the step rather than hanging the run.
     DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, PROGRAM_ENDS_MS) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code == 0;
